@@ -1,0 +1,37 @@
+# Options and the compiler flags every synthtab target shares.
+
+include(GNUInstallDirs)
+
+if(PROJECT_IS_TOP_LEVEL)
+  include(CTest)  # defines BUILD_TESTING, ON by default
+  set(_synthtab_top_tests ${BUILD_TESTING})
+else()
+  set(_synthtab_top_tests OFF)
+endif()
+
+option(SYNTHTAB_BUILD_TESTS "Build the tests" ${_synthtab_top_tests})
+option(SYNTHTAB_BUILD_TOOLS "Build the synthtab command-line tool" ${PROJECT_IS_TOP_LEVEL})
+option(SYNTHTAB_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" OFF)
+option(SYNTHTAB_WERROR "Treat compiler warnings as errors" OFF)
+option(SYNTHTAB_SANITIZE "Build everything with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+
+if(NOT CMAKE_BUILD_TYPE AND NOT CMAKE_CONFIGURATION_TYPES AND PROJECT_IS_TOP_LEVEL)
+  set(CMAKE_BUILD_TYPE RelWithDebInfo CACHE STRING "Build type" FORCE)
+endif()
+
+set(CMAKE_CXX_EXTENSIONS OFF)
+
+if(SYNTHTAB_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=all
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+
+# Warnings for our own targets. Floating point stays strict: no contraction
+# into fused multiply-adds, no fast-math, so every table is bit-exact.
+function(synthtab_strict target)
+  if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
+    target_compile_options(${target} PRIVATE -Wall -Wextra -Wpedantic -ffp-contract=off
+                                             $<$<BOOL:${SYNTHTAB_WERROR}>:-Werror>)
+  endif()
+endfunction()
