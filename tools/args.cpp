@@ -1,0 +1,105 @@
+#include "args.h"
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+namespace synthtab::cli {
+
+std::string quote(std::string_view s) {
+  constexpr std::size_t kMax = 64;
+  std::string q = "'";
+  for (std::size_t i = 0; i < s.size(); i++) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    // Cut only before a lead byte, never inside a UTF-8 sequence.
+    if (i >= kMax && (c & 0xC0) != 0x80) {
+      q += "...";
+      break;
+    }
+    if (c < 0x20 || c == 0x7F) {
+      char esc[5];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      q += esc;
+    } else {
+      q += static_cast<char>(c);
+    }
+  }
+  return q + "'";
+}
+
+int32_t parse_int32(std::string_view opt, std::string_view s) {
+  const std::string expected = ": expected an integer from -2147483648 to 2147483647";
+  std::string_view digits = s;
+  // from_chars takes '-' but not '+'; allow "+5", not "+-5".
+  if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9')
+    digits.remove_prefix(1);
+  int32_t v = 0;
+  const char* end = digits.data() + digits.size();
+  const auto [ptr, ec] = std::from_chars(digits.data(), end, v);
+  if (ec == std::errc::invalid_argument || ptr != end)
+    throw UsageError("bad " + std::string(opt) + " value " + quote(s) + expected);
+  if (ec == std::errc::result_out_of_range)
+    throw UsageError(std::string(opt) + " value " + quote(s) + " is out of range" + expected);
+  return v;
+}
+
+ArgReader::ArgReader(Args args, std::string_view synopsis)
+    : args_(std::move(args)), synopsis_(synopsis) {}
+
+std::optional<std::string_view> ArgReader::value(std::string_view opt, std::string_view meta) {
+  const std::string_view arg = args_[pos_];
+  if (arg == opt) {
+    if (pos_ + 1 == args_.size()) {
+      const std::string o(opt), m(meta);
+      throw UsageError("missing value for " + o + ": expected " + o + " " + m + " or " + o + "=" +
+                       m);
+    }
+    pos_ += 2;
+    return args_[pos_ - 1];
+  }
+  if (arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=') {
+    pos_++;
+    return arg.substr(opt.size() + 1);
+  }
+  return std::nullopt;
+}
+
+bool ArgReader::flag(std::string_view opt) {
+  const std::string_view arg = args_[pos_];
+  if (arg == opt) {
+    pos_++;
+    return true;
+  }
+  if (arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=') {
+    const std::string o(opt);
+    throw UsageError("option " + o + " takes no value: expected " + o);
+  }
+  return false;
+}
+
+void ArgReader::reject() const {
+  const std::string_view arg = args_[pos_];
+  // "-" alone is a positional argument by convention (often stdin).
+  const bool option = arg.size() > 1 && arg[0] == '-';
+  throw UsageError((option ? "unknown option " : "unexpected argument ") + quote(arg) +
+                   ": usage: " + synopsis_);
+}
+
+int write_stdout(std::string_view out) {
+  errno = 0;
+  const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size() &&
+                  std::fflush(stdout) == 0 && !std::ferror(stdout);
+  if (ok) return 0;
+  const int err = errno;
+  report(std::string("cannot write output: ") + (err ? std::strerror(err) : "write error"));
+  return 1;
+}
+
+void report(std::string_view msg) {
+  const std::string line = "synthtab: " + std::string(msg) + "\n";
+  std::fputs(line.c_str(), stderr);
+}
+
+}  // namespace synthtab::cli
