@@ -12,6 +12,7 @@ endif()
 option(SYNTHTAB_BUILD_TESTS "Build the tests" ${_synthtab_top_tests})
 option(SYNTHTAB_BUILD_TOOLS "Build the synthtab command-line tool" ${PROJECT_IS_TOP_LEVEL})
 option(SYNTHTAB_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" OFF)
+option(SYNTHTAB_INSTALL "Generate install rules" ${PROJECT_IS_TOP_LEVEL})
 option(SYNTHTAB_WERROR "Treat compiler warnings as errors" OFF)
 option(SYNTHTAB_SANITIZE "Build everything with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
 

@@ -8,8 +8,8 @@ int main(void) {
   make_decode_tables(32768);
   bad |= pnts[4][0] != 0x1.6a09e667f3bccp-1; /* 0.7071067811865475 */
   bad |= dewin[256] != 1.144989014;
-  bad |= decwin[8] != -32768 * 1.144989014;  /* window position 256 */
-  bad |= decwin[1] != 32768 * 0.000442505;   /* window position 32 */
+  bad |= decwin[8] != -32768 * 1.144989014; /* window position 256 */
+  bad |= decwin[1] != 32768 * 0.000442505;  /* window position 32 */
   bad |= decwin[24] != decwin[8];
   if (bad) fprintf(stderr, "c_consumer: unexpected table values\n");
   return bad;

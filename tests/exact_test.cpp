@@ -43,7 +43,8 @@ TEST(Exact, WindowMatchesClosedFormForEveryScale) {
   for (int32_t scale : all) {
     make_decode_tables(scale);
     for (int slot = 0; slot < 544; slot++)
-      ASSERT_EQ(independent::bits(decwin[slot]), independent::bits(independent::window(scale, slot)))
+      ASSERT_EQ(independent::bits(decwin[slot]),
+                independent::bits(independent::window(scale, slot)))
           << "scale " << scale << " slot " << slot;
   }
 }

@@ -5,10 +5,10 @@
 // to double) follow the unit's evaluation rules.
 #pragma once
 
+#include <synthtab/tabinit.h>
+
 #include <cstdint>
 #include <cstring>
-
-#include <synthtab/tabinit.h>
 
 namespace independent {
 

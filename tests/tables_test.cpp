@@ -146,7 +146,7 @@ TEST(Decwin, TellingSlotsAtScaleOne) {
   EXPECT_EQ(decwin[24], -1.144989014);
   EXPECT_EQ(decwin[1], 0.000442505);  // position 32
   EXPECT_EQ(decwin[17], 0.000442505);
-  EXPECT_EQ(decwin[9], -0.572036743);  // position 288, from dewin[224]
+  EXPECT_EQ(decwin[9], -0.572036743);    // position 288, from dewin[224]
   EXPECT_EQ(decwin[527], -0.000076294);  // position 496, the last pair written
   EXPECT_EQ(decwin[543], -0.000076294);
 }
@@ -163,8 +163,7 @@ TEST(Decwin, RowsHoldTheirColumnsTwice) {
 // Rows 0 and 16 name the dewin elements their columns take.
 TEST(Decwin, FirstAndLastRowTakeTheRightElements) {
   const int row0[16] = {0, 32, 64, 96, 128, 160, 192, 224, 256, 224, 192, 160, 128, 96, 64, 32};
-  const int row16[16] = {16,  48,  80,  112, 144, 176, 208, 240,
-                         240, 208, 176, 144, 112, 80,  48,  16};
+  const int row16[16] = {16, 48, 80, 112, 144, 176, 208, 240, 240, 208, 176, 144, 112, 80, 48, 16};
   make_decode_tables(1);
   for (int g = 0; g < 16; g++) {
     const double sign = g % 4 < 2 ? -1 : 1;

@@ -1,0 +1,38 @@
+# The CMake package (installed and build-tree), the pkg-config file and the
+# install rules. The shared library's major version is its ABI version: it
+# changes exactly when a table's layout or a symbol does.
+include(CMakePackageConfigHelpers)
+
+set(SYNTHTAB_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/synthtab)
+
+configure_package_config_file(cmake/synthtabConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/synthtabConfig.cmake INSTALL_DESTINATION ${SYNTHTAB_CMAKEDIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/synthtabConfigVersion.cmake
+  COMPATIBILITY SameMajorVersion)
+
+# Lets another build use this build tree directly with find_package.
+export(TARGETS synthtab synthtab_static NAMESPACE synthtab::
+       FILE ${PROJECT_BINARY_DIR}/synthtabTargets.cmake)
+
+# pkg-config finds the prefix from the .pc file's own place, so an installed
+# tree can move.
+file(RELATIVE_PATH SYNTHTAB_PC_UP /p/${CMAKE_INSTALL_LIBDIR}/pkgconfig /p)
+configure_file(cmake/synthtab.pc.in ${PROJECT_BINARY_DIR}/synthtab.pc @ONLY)
+
+if(NOT SYNTHTAB_INSTALL)
+  return()
+endif()
+
+install(TARGETS synthtab synthtab_static EXPORT synthtabTargets
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
+        INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(DIRECTORY ${PROJECT_BINARY_DIR}/include/synthtab DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(EXPORT synthtabTargets NAMESPACE synthtab:: DESTINATION ${SYNTHTAB_CMAKEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/synthtabConfig.cmake
+              ${PROJECT_BINARY_DIR}/synthtabConfigVersion.cmake DESTINATION ${SYNTHTAB_CMAKEDIR})
+install(FILES ${PROJECT_BINARY_DIR}/synthtab.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+if(TARGET synthtab_cli)
+  install(TARGETS synthtab_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+endif()
