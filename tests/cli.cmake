@@ -1,0 +1,31 @@
+# Tests of the synthtab tool. They run the built executable, so they need it.
+if(NOT TARGET synthtab_cli)
+  return()
+endif()
+
+add_executable(cli_test cli_test.cpp)
+target_link_libraries(cli_test PRIVATE synthtab::synthtab GTest::gtest_main)
+target_compile_definitions(cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
+add_dependencies(cli_test synthtab_cli)
+synthtab_strict(cli_test)
+gtest_discover_tests(cli_test)
+
+# The C output, compiled on its own as strict C99, must equal the live tables
+# bit for bit. The tool writes to a temporary so a failed run leaves no file.
+foreach(scale IN ITEMS 32768 -2147483648 0)
+  string(REPLACE "-" "m" tag ${scale})
+  set(rom ${CMAKE_CURRENT_BINARY_DIR}/cli_rom_${tag}.c)
+  add_custom_command(OUTPUT ${rom}
+    COMMAND synthtab_cli --scale ${scale} --format c > ${rom}.tmp
+    COMMAND ${CMAKE_COMMAND} -E rename ${rom}.tmp ${rom}
+    DEPENDS synthtab_cli
+    COMMENT "Generating the C tables for scale ${scale}"
+    VERBATIM)
+  add_executable(cli_rom_${tag}_test cli_rom_test.c ${rom})
+  set_target_properties(cli_rom_${tag}_test PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
+                                                       C_EXTENSIONS OFF)
+  target_compile_definitions(cli_rom_${tag}_test PRIVATE SYNTHTAB_ROM_SCALE=${scale})
+  target_link_libraries(cli_rom_${tag}_test PRIVATE synthtab::synthtab)
+  synthtab_strict(cli_rom_${tag}_test)
+  add_test(NAME cli_rom_${tag} COMMAND cli_rom_${tag}_test)
+endforeach()
