@@ -1,0 +1,8 @@
+# The synthesis filterbank: fast path against the direct form, the direct form
+# against the window data, PCM conversion.
+add_executable(synth_test synth_test.cpp)
+target_link_libraries(synth_test PRIVATE synthtab::synthtab GTest::gtest_main)
+target_compile_definitions(synth_test PRIVATE
+  SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
+synthtab_strict(synth_test)
+gtest_discover_tests(synth_test TEST_PREFIX "synth_test/")
