@@ -7,9 +7,9 @@
 
 extern const double synthtab_rom_cos64[16], synthtab_rom_cos32[8], synthtab_rom_cos16[4],
     synthtab_rom_cos8[2], synthtab_rom_cos4[1], synthtab_rom_decwin[544];
-extern const double* const synthtab_rom_pnts[5];
+extern const double *const synthtab_rom_pnts[5];
 
-static int same(const char* name, const double* rom, const double* live, int n) {
+static int same(const char *name, const double *rom, const double *live, int n) {
   int i;
   for (i = 0; i < n; i++) {
     if (memcmp(&rom[i], &live[i], sizeof(double)) != 0) {
@@ -21,8 +21,8 @@ static int same(const char* name, const double* rom, const double* live, int n) 
 }
 
 int main(void) {
-  static const char* const names[5] = {"cos64", "cos32", "cos16", "cos8", "cos4"};
-  const double* const rom[5] = {synthtab_rom_cos64, synthtab_rom_cos32, synthtab_rom_cos16,
+  static const char *const names[5] = {"cos64", "cos32", "cos16", "cos8", "cos4"};
+  const double *const rom[5] = {synthtab_rom_cos64, synthtab_rom_cos32, synthtab_rom_cos16,
                                 synthtab_rom_cos8, synthtab_rom_cos4};
   int ok = 1, i;
   make_decode_tables((int32_t)(SYNTHTAB_ROM_SCALE));

@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-extern char** environ;
+extern char **environ;
 
 namespace {
 
@@ -26,7 +26,7 @@ struct Outcome {
   std::string out, err;
 };
 
-std::string slurp(std::FILE* f) {
+std::string slurp(std::FILE *f) {
   std::string s;
   std::rewind(f);
   char buf[4096];
@@ -37,9 +37,9 @@ std::string slurp(std::FILE* f) {
 
 // Runs the tool with args; stdout goes to stdout_path when one is given.
 // Both streams land in files, so a chatty tool can never block on a pipe.
-Outcome run(const std::vector<std::string>& args, const char* stdout_path = nullptr) {
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
+Outcome run(const std::vector<std::string> &args, const char *stdout_path = nullptr) {
+  std::FILE *out = std::tmpfile();
+  std::FILE *err = std::tmpfile();
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   if (stdout_path)
@@ -47,8 +47,8 @@ Outcome run(const std::vector<std::string>& args, const char* stdout_path = null
   else
     posix_spawn_file_actions_adddup2(&fa, fileno(out), 1);
   posix_spawn_file_actions_adddup2(&fa, fileno(err), 2);
-  std::vector<char*> argv{const_cast<char*>(SYNTHTAB_CLI)};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  std::vector<char *> argv{const_cast<char *>(SYNTHTAB_CLI)};
+  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
   argv.push_back(nullptr);
 
   Outcome r;
@@ -63,7 +63,7 @@ Outcome run(const std::vector<std::string>& args, const char* stdout_path = null
   return r;
 }
 
-bool starts(const std::string& s, const std::string& prefix) { return s.rfind(prefix, 0) == 0; }
+bool starts(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }
 
 // The live tables after make_decode_tables(scale), keyed by the tool's names.
 std::map<std::string, std::vector<double>> live(int32_t scale) {
@@ -81,7 +81,7 @@ TEST(CliFormats, TextLabelsEveryStageAndRowWithTheLiveValues) {
   EXPECT_EQ(r.err, "");
   auto t = live(32768);
   std::vector<double> want;
-  for (const char* name : {"cos64", "cos32", "cos16", "cos8", "cos4", "decwin"})
+  for (const char *name : {"cos64", "cos32", "cos16", "cos8", "cos4", "decwin"})
     want.insert(want.end(), t[name].begin(), t[name].end());
 
   int stages = 0, rows = 0;
@@ -114,7 +114,7 @@ TEST(CliFormats, HexReadsBackBitForBit) {
       {{"--scale", "-1", "--format", "hex"}, -1},
       {{"--format", "hex", "--scale", "0"}, 0},  // every window entry a zero, some of them -0
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     SCOPED_TRACE(c.scale);
     const Outcome r = run(c.args);
     ASSERT_EQ(r.status, 0) << r.err;
@@ -143,7 +143,7 @@ TEST(CliFormats, CSourceStatesItsScale) {
 }
 
 TEST(CliInfo, HelpAndVersion) {
-  for (const char* opt : {"--help", "-h"}) {
+  for (const char *opt : {"--help", "-h"}) {
     const Outcome r = run({"--scale", "5", opt});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(starts(r.out, "usage: synthtab ")) << r.out;
@@ -174,7 +174,7 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
       {{"--scale", "5", "stray"}, "'stray'"},
       {{"render"}, "'render'"},  // no such command yet
   };
-  for (const Case& c : cases) {
+  for (const Case &c : cases) {
     SCOPED_TRACE(c.named);
     const Outcome r = run(c.args);
     EXPECT_EQ(r.status, 2);
@@ -190,7 +190,7 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
 
 TEST(CliOutput, FailedWriteIsAnError) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  for (const std::vector<std::string>& args :
+  for (const std::vector<std::string> &args :
        std::vector<std::vector<std::string>>{{}, {"--format", "c"}, {"--version"}}) {
     const Outcome r = run(args, "/dev/full");
     EXPECT_EQ(r.status, 1);

@@ -36,7 +36,7 @@ int32_t parse_int32(std::string_view opt, std::string_view s) {
   if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9')
     digits.remove_prefix(1);
   int32_t v = 0;
-  const char* end = digits.data() + digits.size();
+  const char *end = digits.data() + digits.size();
   const auto [ptr, ec] = std::from_chars(digits.data(), end, v);
   if (ec == std::errc::invalid_argument || ptr != end)
     throw UsageError("bad " + std::string(opt) + " value " + quote(s) + expected);

@@ -13,7 +13,7 @@ namespace synthtab::cli {
 inline constexpr std::string_view kTablesSynopsis = "synthtab [--scale N] [--format text|hex|c]";
 
 // synthtab [--scale N] [--format text|hex|c]: prints the tables for scale N.
-int run_tables(const Args& args);
+int run_tables(const Args &args);
 
 }  // namespace synthtab::cli
 

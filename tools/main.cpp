@@ -12,16 +12,16 @@ using synthtab::cli::Args;
 
 struct Command {
   std::string_view name;
-  int (*run)(const Args& args);  // given the arguments after the name
+  int (*run)(const Args &args);  // given the arguments after the name
 };
 
 // Commands named by the first argument; none yet besides the default.
 constexpr std::array<Command, 0> kCommands{};
 
-int dispatch(const Args& args) {
+int dispatch(const Args &args) {
   using namespace synthtab::cli;
   if (args.empty() || args[0].substr(0, 1) == "-") return run_tables(args);
-  for (const Command& c : kCommands)
+  for (const Command &c : kCommands)
     if (c.name == args[0]) return c.run(Args(args.begin() + 1, args.end()));
   throw UsageError("unknown command " + quote(args[0]) +
                    ": usage: " + std::string(kTablesSynopsis));
@@ -29,14 +29,14 @@ int dispatch(const Args& args) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char **argv) {
   using namespace synthtab::cli;
   try {
     return dispatch(Args(argv + 1, argv + argc));
-  } catch (const UsageError& e) {
+  } catch (const UsageError &e) {
     report(e.what());
     return 2;
-  } catch (const std::exception& e) {
+  } catch (const std::exception &e) {
     report(e.what());
     return 1;
   }

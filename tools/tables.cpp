@@ -44,7 +44,7 @@ Format parse_format(std::string_view s) {
 
 struct Table {
   std::string name;
-  const double* v;
+  const double *v;
   int n;
 };
 
@@ -56,7 +56,7 @@ std::vector<Table> tables() {
   return t;
 }
 
-[[gnu::format(printf, 2, 3)]] void appendf(std::string& out, const char* fmt, ...) {
+[[gnu::format(printf, 2, 3)]] void appendf(std::string &out, const char *fmt, ...) {
   va_list ap, again;
   va_start(ap, fmt);
   va_copy(again, ap);
@@ -83,7 +83,7 @@ std::string hexfloat(double d) {
 }
 
 // Values four to a line, each line led by the index of its first value.
-void text_values(std::string& out, const double* v, int n) {
+void text_values(std::string &out, const double *v, int n) {
   for (int k = 0; k < n; k++) {
     if (k % 4 == 0) appendf(out, "  [%2d]", k);
     appendf(out, " %17.10g", v[k]);
@@ -110,7 +110,7 @@ std::string text(int32_t scale) {
 
 std::string hex() {
   std::string out;
-  for (const Table& t : tables())
+  for (const Table &t : tables())
     for (int k = 0; k < t.n; k++)
       out += t.name + "[" + std::to_string(k) + "] " + hexfloat(t.v[k]) + "\n";
   return out;
@@ -131,7 +131,7 @@ std::string c_source(int32_t scale) {
           " *   extern const double *const synthtab_rom_pnts[5];\n"
           " */\n",
           scale, scale, SYNTHTAB_VERSION_STRING, scale);
-  for (const Table& t : tables()) {
+  for (const Table &t : tables()) {
     appendf(out, "\nconst double synthtab_rom_%s[%d] = {\n", t.name.c_str(), t.n);
     for (int k = 0; k < t.n; k++) {
       if (t.n > 32 && k % 32 == 0) appendf(out, "    /* row %d */\n", k / 32);
@@ -148,7 +148,7 @@ std::string c_source(int32_t scale) {
 
 }  // namespace
 
-int run_tables(const Args& args) {
+int run_tables(const Args &args) {
   int32_t scale = 32768;
   Format format = Format::text;
   bool help = false, version = false;
