@@ -45,10 +45,9 @@ class SYNTHTAB_API SynthesisFilterbank {
 
  private:
   // Matrixed values of the last 16 blocks, one contiguous run of 16 per window
-  // row, in two parity sets (see synth.cpp). fwd_ feeds outputs 0..16 and
-  // bwd_ outputs 17..31, which read their window rows backwards.
-  alignas(16) double fwd_[2][17][16];
-  alignas(16) double bwd_[2][15][16];
+  // row, in two sets by parity of the block number (see synth.cpp): runs
+  // 0..16 feed outputs 0..16, runs 17..31 outputs 17..31.
+  alignas(16) double hist_[2][32][16];
   unsigned t_;  // blocks so far, mod 16
 };
 
