@@ -15,6 +15,16 @@ inline constexpr std::string_view kTablesSynopsis = "synthtab [--scale N] [--for
 // synthtab [--scale N] [--format text|hex|c]: prints the tables for scale N.
 int run_tables(const Args &args);
 
+inline constexpr std::string_view kRenderSynopsis =
+    "synthtab render [--scale N] [--channels 1|2] [--format f64|wav] INPUT OUTPUT";
+inline constexpr std::string_view kVerifySynopsis = "synthtab verify [--blocks N]";
+
+// Subband samples in, audio out, through the fast filterbank (render.cpp).
+int run_render(const Args &args);
+
+// The fast filterbank against the direct form on random input (verify.cpp).
+int run_verify(const Args &args);
+
 }  // namespace synthtab::cli
 
 #endif  // SYNTHTAB_TOOLS_COMMANDS_H

@@ -15,8 +15,9 @@ struct Command {
   int (*run)(const Args &args);  // given the arguments after the name
 };
 
-// Commands named by the first argument; none yet besides the default.
-constexpr std::array<Command, 0> kCommands{};
+// Commands named by the first argument, besides the default.
+constexpr std::array<Command, 2> kCommands{{{"render", synthtab::cli::run_render},
+                                            {"verify", synthtab::cli::run_verify}}};
 
 int dispatch(const Args &args) {
   using namespace synthtab::cli;
