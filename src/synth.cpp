@@ -176,8 +176,8 @@ void SynthesisFilterbank::synthesize(const double subbands[32], double out[32]) 
 
   // Runs: hist_[P][m] forward for window row m = 0..16, hist_[P][16 + m]
   // backward for row m = 1..15. Block t goes to slot -t of the forward runs
-  // and slot t of the backward ones, so age g sits at slot (g - t) and
-  // (t - g) mod 16 respectively. Run P holds a[m] = -V[m] = -X[16 + m] of the
+  // and slot t of the backward ones: age g sits at slot (g - t) mod 16 of a
+  // forward run and (t - g) mod 16 of a backward one. Run P holds a[m] = -V[m] = -X[16 + m] of the
   // blocks of parity P and -b[m] = V[32 + m] = -X[16 - m] of the others.
   const std::size_t t = t_, p = t & 1, sf = (16 - t) & 15, sb = t;
   double *const run = hist_[p][0], *const other = hist_[p ^ 1][0];

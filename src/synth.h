@@ -71,7 +71,7 @@ class SYNTHTAB_API ReferenceSynthesis {
 // zero (2.5 -> 3, -2.5 -> -3), then clips to [-32768, 32767]. Returns how
 // many samples were clipped, that is, rounded to a value outside that range.
 // NaN is written as 0 and counted as clipped; infinities clip to the rails.
-// in and out may not overlap.
+// in and out must not overlap.
 SYNTHTAB_API std::size_t to_pcm16(const double *in, std::size_t n, int16_t *out);
 
 }  // namespace synthtab
