@@ -172,7 +172,7 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
       {{"--bogus"}, "'--bogus'"},
       {{"--help=yes"}, "--help"},
       {{"--scale", "5", "stray"}, "'stray'"},
-      {{"render"}, "'render'"},  // no such command yet
+      {{"frobnicate"}, "'frobnicate'"},  // no such command
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.named);

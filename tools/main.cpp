@@ -16,16 +16,16 @@ struct Command {
 };
 
 // Commands named by the first argument, besides the default.
-constexpr std::array<Command, 2> kCommands{{{"render", synthtab::cli::run_render},
-                                            {"verify", synthtab::cli::run_verify}}};
+constexpr std::array<Command, 2> kCommands{
+    {{"render", synthtab::cli::run_render}, {"verify", synthtab::cli::run_verify}}};
 
 int dispatch(const Args &args) {
   using namespace synthtab::cli;
   if (args.empty() || args[0].substr(0, 1) == "-") return run_tables(args);
   for (const Command &c : kCommands)
     if (c.name == args[0]) return c.run(Args(args.begin() + 1, args.end()));
-  throw UsageError("unknown command " + quote(args[0]) +
-                   ": usage: " + std::string(kTablesSynopsis));
+  throw UsageError("unknown command " + quote(args[0]) + ": expected render, verify or " +
+                   std::string(kTablesSynopsis));
 }
 
 }  // namespace

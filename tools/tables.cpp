@@ -31,7 +31,13 @@ constexpr char kHelp[] =
     "\n"
     "--scale=N and --format=F work as well.\n"
     "Exit status: 0 on success, 1 if the output could not be written,\n"
-    "2 for a bad command line.\n";
+    "2 for a bad command line.\n"
+    "\n"
+    "Other commands (synthtab COMMAND --help for more):\n"
+    "  synthtab render [--scale N] [--channels 1|2] [--format f64|wav] INPUT OUTPUT\n"
+    "                  subband samples through the synthesis filterbank to audio\n"
+    "  synthtab verify [--blocks N]\n"
+    "                  the filterbank against the direct-form synthesis\n";
 
 enum class Format { text, hex, c };
 
