@@ -1,11 +1,8 @@
 // Runs the synthtab tool as a separate process and checks what it prints, on
 // which stream, and its exit code.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <spawn.h>
 #include <synthtab/tabinit.h>
 #include <synthtab/version.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -17,50 +14,14 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "spawn.h"
 
 namespace {
 
-struct Outcome {
-  int status = -1;  // exit code, or 128 + signal
-  std::string out, err;
-};
-
-std::string slurp(std::FILE *f) {
-  std::string s;
-  std::rewind(f);
-  char buf[4096];
-  for (std::size_t n; (n = std::fread(buf, 1, sizeof buf, f)) > 0;) s.append(buf, n);
-  std::fclose(f);
-  return s;
-}
-
 // Runs the tool with args; stdout goes to stdout_path when one is given.
-// Both streams land in files, so a chatty tool can never block on a pipe.
-Outcome run(const std::vector<std::string> &args, const char *stdout_path = nullptr) {
-  std::FILE *out = std::tmpfile();
-  std::FILE *err = std::tmpfile();
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  if (stdout_path)
-    posix_spawn_file_actions_addopen(&fa, 1, stdout_path, O_WRONLY, 0);
-  else
-    posix_spawn_file_actions_adddup2(&fa, fileno(out), 1);
-  posix_spawn_file_actions_adddup2(&fa, fileno(err), 2);
-  std::vector<char *> argv{const_cast<char *>(SYNTHTAB_CLI)};
-  for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-  argv.push_back(nullptr);
-
-  Outcome r;
-  pid_t pid;
-  int ws = 0;
-  if (posix_spawn(&pid, SYNTHTAB_CLI, &fa, nullptr, argv.data(), environ) == 0 &&
-      waitpid(pid, &ws, 0) == pid)
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-  posix_spawn_file_actions_destroy(&fa);
-  r.out = slurp(out);
-  r.err = slurp(err);
-  return r;
+Outcome run(std::vector<std::string> args, const char *stdout_path = nullptr) {
+  args.insert(args.begin(), SYNTHTAB_CLI);
+  return spawn(args, stdout_path);
 }
 
 bool starts(const std::string &s, const std::string &prefix) { return s.rfind(prefix, 0) == 0; }

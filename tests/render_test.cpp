@@ -1,12 +1,9 @@
 // synthtab render and verify, run as separate processes: render's output
 // against the direct form computed here, WAV read back through libsndfile;
 // bad input exits 2 with one line on stderr and leaves no file behind.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sndfile.h>
-#include <spawn.h>
 #include <synthtab/synth.h>
-#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -21,44 +18,15 @@
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "spawn.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-  int status = -1;  // exit code, or 128 + signal
-  std::string out, err;
-};
-
 std::string slurp(const fs::path &p) {
   std::ifstream f(p, std::ios::binary);
   return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
-// Runs argv[0] (a path) with argv, both streams captured in files.
-Outcome spawn(const std::vector<std::string> &argv, const fs::path &dir) {
-  const fs::path out = dir / "stdout.txt", err = dir / "stderr.txt";
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&fa, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  std::vector<char *> args;
-  for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
-  args.push_back(nullptr);
-  Outcome r;
-  pid_t pid;
-  int ws = 0;
-  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0 &&
-      waitpid(pid, &ws, 0) == pid)
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
-  posix_spawn_file_actions_destroy(&fa);
-  r.out = slurp(out);
-  r.err = slurp(err);
-  fs::remove(out);
-  fs::remove(err);
-  return r;
 }
 
 // Little-endian float64 file helpers.
@@ -94,7 +62,7 @@ class RenderTest : public ::testing::Test {
 
   Outcome tool(std::vector<std::string> args) {
     args.insert(args.begin(), SYNTHTAB_CLI);
-    return spawn(args, dir_);
+    return spawn(args);
   }
 
   std::set<std::string> files() const {
@@ -249,7 +217,7 @@ TEST_F(RenderTest, TruncatedStreamFromAPipeLeavesNoFile) {
   subbands("in.sub", 50, 1, 1.0, 2);
   const std::string cmd = "head -c 12000 '" + (dir_ / "in.sub").string() + "' | '" + SYNTHTAB_CLI +
                           "' render --format wav /dev/stdin '" + (dir_ / "out.wav").string() + "'";
-  const Outcome r = spawn({"/bin/sh", "-c", cmd}, dir_);
+  const Outcome r = spawn({"/bin/sh", "-c", cmd});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_NE(r.err.find("12000 bytes"), std::string::npos) << r.err;
