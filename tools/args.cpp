@@ -45,6 +45,17 @@ int32_t parse_int32(std::string_view opt, std::string_view s) {
   return v;
 }
 
+namespace {
+
+bool is_option(std::string_view arg) { return arg.size() > 1 && arg[0] == '-'; }
+
+// `--opt=...`
+bool has_value(std::string_view arg, std::string_view opt) {
+  return arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=';
+}
+
+}  // namespace
+
 ArgReader::ArgReader(Args args, std::string_view synopsis)
     : args_(std::move(args)), synopsis_(synopsis) {}
 
@@ -59,7 +70,7 @@ std::optional<std::string_view> ArgReader::value(std::string_view opt, std::stri
     pos_ += 2;
     return args_[pos_ - 1];
   }
-  if (arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=') {
+  if (has_value(arg, opt)) {
     pos_++;
     return arg.substr(opt.size() + 1);
   }
@@ -72,18 +83,31 @@ bool ArgReader::flag(std::string_view opt) {
     pos_++;
     return true;
   }
-  if (arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=') {
+  if (has_value(arg, opt)) {
     const std::string o(opt);
     throw UsageError("option " + o + " takes no value: expected " + o);
   }
   return false;
 }
 
+bool ArgReader::separator() {
+  if (operands_only_ || args_[pos_] != "--") return false;
+  operands_only_ = true;
+  pos_++;
+  return true;
+}
+
+std::optional<std::string_view> ArgReader::operand() {
+  const std::string_view arg = args_[pos_];
+  if (!operands_only_ && is_option(arg)) return std::nullopt;
+  pos_++;
+  return arg;
+}
+
 void ArgReader::reject() const {
   const std::string_view arg = args_[pos_];
   // "-" alone is a positional argument by convention (often stdin).
-  const bool option = arg.size() > 1 && arg[0] == '-';
-  throw UsageError((option ? "unknown option " : "unexpected argument ") + quote(arg) +
+  throw UsageError((is_option(arg) ? "unknown option " : "unexpected argument ") + quote(arg) +
                    ": usage: " + synopsis_);
 }
 

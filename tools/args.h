@@ -49,12 +49,20 @@ class ArgReader {
   // Matches `--opt` exactly; `--opt=...` is an error.
   bool flag(std::string_view opt);
 
+  // Consumes `--`, after which every argument is an operand.
+  bool separator();
+
+  // Takes the next argument when it is an operand: anything but an option
+  // ("-x..."; a lone "-" is an operand), or anything after `--`.
+  std::optional<std::string_view> operand();
+
   // Rejects the next argument: an unknown option or a stray positional one.
   [[noreturn]] void reject() const;
 
  private:
   Args args_;
   std::size_t pos_ = 0;
+  bool operands_only_ = false;
   std::string synopsis_;
 };
 

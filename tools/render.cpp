@@ -64,54 +64,30 @@ std::string sys_error(const std::string &what, const std::string &path) {
   return what + " " + quote(path) + ": " + std::strerror(errno);
 }
 
-// `--opt value` or `--opt=value` at args[i]: returns the value and moves i
-// past what it took.
-std::optional<std::string_view> value(const Args &args, std::size_t &i, std::string_view opt,
-                                      std::string_view meta) {
-  const std::string_view a = args[i];
-  if (a == opt) {
-    const std::string o(opt), m(meta);
-    if (i + 1 == args.size())
-      fail("missing value for " + o + ": expected " + o + " " + m + " or " + o + "=" + m);
-    i += 2;
-    return args[i - 1];
-  }
-  if (a.size() > opt.size() && a.substr(0, opt.size()) == opt && a[opt.size()] == '=') {
-    i++;
-    return a.substr(opt.size() + 1);
-  }
-  return std::nullopt;
-}
-
 Options parse(const Args &args) {
-  const std::string usage = ": usage: " + std::string(kRenderSynopsis);
   Options o;
   std::vector<std::string_view> operands;
-  bool options_done = false;
-  for (std::size_t i = 0; i < args.size();) {
-    const std::string_view a = args[i];
-    if (options_done || a.size() < 2 || a[0] != '-') {
-      operands.push_back(a);
-      i++;
-    } else if (a == "--") {
-      options_done = true;
-      i++;
-    } else if (a == "--help" || a == "-h") {
+  ArgReader r(args, kRenderSynopsis);
+  while (!r.done()) {
+    if (r.separator()) continue;
+    if (auto op = r.operand()) {
+      operands.push_back(*op);
+    } else if (r.flag("--help") || r.flag("-h")) {
       o.help = true;
-      i++;
-    } else if (auto v = value(args, i, "--scale", "N")) {
+    } else if (auto v = r.value("--scale", "N")) {
       o.scale = parse_int32("--scale", *v);
-    } else if (auto c = value(args, i, "--channels", "1|2")) {
+    } else if (auto c = r.value("--channels", "1|2")) {
       if (*c != "1" && *c != "2") fail("bad --channels value " + quote(*c) + ": expected 1 or 2");
       o.channels = *c == "1" ? 1 : 2;
-    } else if (auto f = value(args, i, "--format", "f64|wav")) {
+    } else if (auto f = r.value("--format", "f64|wav")) {
       if (*f != "f64" && *f != "wav")
         fail("bad --format value " + quote(*f) + ": expected f64 or wav");
       o.wav = *f == "wav";
     } else {
-      fail("unknown option " + quote(a) + usage);
+      r.reject();
     }
   }
+  const std::string usage = ": usage: " + std::string(kRenderSynopsis);
   if (o.help) return o;
   if (operands.size() < 2)
     fail(std::string(operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") +
