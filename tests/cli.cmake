@@ -3,12 +3,10 @@ if(NOT TARGET synthtab_cli)
   return()
 endif()
 
-add_executable(cli_test cli_test.cpp)
-target_link_libraries(cli_test PRIVATE synthtab::synthtab GTest::gtest_main)
+synthtab_gtest(cli_test cli_test.cpp)
+target_link_libraries(cli_test PRIVATE synthtab::synthtab)
 target_compile_definitions(cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
 add_dependencies(cli_test synthtab_cli)
-synthtab_strict(cli_test)
-gtest_discover_tests(cli_test)
 
 # The C output, compiled on its own as strict C99, must equal the live tables
 # bit for bit. The tool writes to a temporary so a failed run leaves no file.
