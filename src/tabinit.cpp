@@ -5,6 +5,7 @@
 #include <cfloat>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 
 // Zero until the first call; reached from outside only through pnts.
 static double cos64[16], cos32[8], cos16[4], cos8[2], cos4[1];
@@ -87,10 +88,34 @@ struct Ext {
   int exp;
 };
 
-int leading_zeros(uint64_t x) {
+int leading_zeros(uint64_t x) {  // x != 0
+#if defined(__GNUC__)
+  return __builtin_clzll(x);
+#else
   int n = 0;
   for (; !(x >> 63); x <<= 1) n++;
   return n;
+#endif
+}
+
+// A normal double as m * 2^e, m a 53-bit integer, and back: every value
+// here is normal, so the fields of the format are read and written directly.
+uint64_t significand(double x, int *e) {
+  uint64_t u;
+  std::memcpy(&u, &x, sizeof u);
+  *e = static_cast<int>(u >> 52 & 0x7ff) - 1075;
+  return (u & ((uint64_t{1} << 52) - 1)) | uint64_t{1} << 52;
+}
+
+double compose(uint64_t m, int e) {  // m in [2^52, 2^53]
+  if (m >> 53) {
+    m >>= 1;
+    e++;
+  }
+  const uint64_t u = (m & ((uint64_t{1} << 52) - 1)) | static_cast<uint64_t>(e + 1075) << 52;
+  double x;
+  std::memcpy(&x, &u, sizeof x);
+  return x;
 }
 
 // Rounds (hi * 2^64 + lo) * 2^exp, nonzero, to 64 bits, nearest, ties to
@@ -121,8 +146,8 @@ Ext round64(uint64_t hi, uint64_t lo, bool sticky, int exp) {
 double to_double(Ext x) {
   uint64_t m = x.sig >> 11;
   const uint64_t rest = x.sig & 0x7ff;
-  if (rest > 0x400 || (rest == 0x400 && (m & 1))) m++;  // m may reach 2^53: still exact
-  return std::ldexp(static_cast<double>(m), x.exp + 11);
+  if (rest > 0x400 || (rest == 0x400 && (m & 1))) m++;
+  return compose(m, x.exp + 11);
 }
 
 // 1 / x by long division: 127 quotient bits and the remainder's sticky bit
@@ -216,10 +241,9 @@ Fixed div(const Fixed &a, uint32_t d) {
 // significand are right and the rounding is decided by them.
 Ext cosine(int stage, int k) {
   int e;
-  const double m = std::frexp(3.141592653589793, &e);  // pi = m * 2^e
-  const uint64_t angle = (2 * k + 1) * static_cast<uint64_t>(std::ldexp(m, 53));
-  // angle * 2^(e - 53 - (6 - stage)) as 128 fraction bits: a left shift.
-  const int shift = 128 + e - 53 - 6 + stage;
+  const uint64_t angle = (2 * k + 1) * significand(3.141592653589793, &e);
+  // angle * 2^(e - (6 - stage)) as 128 fraction bits: a left shift.
+  const int shift = 128 + e - 6 + stage;
   Fixed x{};
   for (int b = 0; b < 64; b++) {
     if (angle >> b & 1) {
@@ -244,10 +268,24 @@ Ext cosine(int stage, int k) {
   return round64(hi, lo, false, -128);
 }
 
+// The factors do not depend on the scale: they are emulated on the first
+// call only (calls never overlap, so a plain flag will do).
+double factors[31];
+bool factors_ready = false;
+
 double factor(int stage, int k) {
-  Ext twice = cosine(stage, k);
-  twice.exp++;  // doubling is exact
-  return to_double(reciprocal(twice));
+  if (!factors_ready) {
+    double *f = factors;
+    for (int i = 0; i < 5; i++) {
+      for (int j = 0; j < (16 >> i); j++) {
+        Ext twice = cosine(i, j);
+        twice.exp++;  // doubling is exact
+        *f++ = to_double(reciprocal(twice));
+      }
+    }
+    factors_ready = true;
+  }
+  return factors[32 - (32 >> stage) + k];  // stage i starts at 16 + 8 + ...
 }
 
 // w * a: the exact product of a 53-bit significand and |a| <= 2^31 takes at
@@ -257,11 +295,11 @@ double scaled(double w, int64_t a) {
   const uint64_t ua = a < 0 ? 0 - static_cast<uint64_t>(a) : static_cast<uint64_t>(a);
   if (w == 0 || ua == 0) return negative ? -0.0 : 0.0;
   int e;
-  const uint64_t m = static_cast<uint64_t>(std::ldexp(std::fabs(std::frexp(w, &e)), 53));
+  const uint64_t m = significand(w, &e);
   const uint64_t low = (m & 0xffffffff) * ua, high = (m >> 32) * ua;  // ua < 2^32
   const uint64_t lo = low + (high << 32);
   const uint64_t hi = (high >> 32) + (lo < low);
-  const double v = to_double(round64(hi, lo, false, e - 53));
+  const double v = to_double(round64(hi, lo, false, e));
   return negative ? -v : v;
 }
 

@@ -1,7 +1,6 @@
 // The tables every build must reproduce, as the host tool expected_tables
 // wrote them (MPFR, independent of the unit and of long double). The file is
-// read once, byte by byte, so big-endian and 32-bit CPUs read it as x86-64
-// wrote it.
+// little-endian whatever CPU reads it; it is read once per process.
 #pragma once
 
 #include <synthtab/tabinit.h>
@@ -23,6 +22,19 @@ struct Tables {
   std::vector<uint64_t> window;  // kSlots per scale
 };
 
+// Reverses the bytes of each 8-byte word where the CPU is big-endian.
+inline void from_little_endian(uint64_t *w, size_t n) {
+  const uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  if (first) return;
+  for (size_t i = 0; i < n; i++) {
+    uint64_t v = 0;
+    for (int b = 0; b < 8; b++) v = v << 8 | (w[i] >> (8 * b) & 0xff);
+    w[i] = v;
+  }
+}
+
 inline const Tables &expected() {
   static const Tables tables = [] {
     Tables t{};
@@ -33,23 +45,26 @@ inline const Tables &expected() {
         b.insert(b.end(), chunk, chunk + n);
       std::fclose(f);
     }
-    size_t at = 0;
-    auto get = [&](int bytes) {
-      uint64_t v = 0;
-      for (int i = 0; i < bytes; i++) v |= uint64_t{b[at + i]} << (8 * i);
-      at += bytes;
-      return v;
+    auto u32 = [&](size_t at) {
+      return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+             uint32_t{b[at + 3]} << 24;
     };
-    const size_t count = b.size() >= 4 ? get(4) : 0;
-    if (count == 0 || b.size() != 4 + 8 * kFactors + count * (4 + 8 * kSlots)) {
+    const size_t count = b.size() >= 4 ? u32(0) : 0;
+    const size_t record = 4 + 8 * kSlots;
+    if (count == 0 || b.size() != 4 + 8 * kFactors + count * record) {
       std::fprintf(stderr, "%s: missing or malformed\n", SYNTHTAB_EXPECTED_TABLES);
       std::abort();
     }
-    for (uint64_t &f : t.factors) f = get(8);
+    std::memcpy(t.factors, &b[4], sizeof t.factors);
+    from_little_endian(t.factors, kFactors);
+    t.scales.resize(count);
+    t.window.resize(count * kSlots);
     for (size_t s = 0; s < count; s++) {
-      t.scales.push_back(static_cast<int32_t>(static_cast<uint32_t>(get(4))));
-      for (int k = 0; k < kSlots; k++) t.window.push_back(get(8));
+      const size_t at = 4 + 8 * kFactors + s * record;
+      t.scales[s] = static_cast<int32_t>(u32(at));
+      std::memcpy(&t.window[s * kSlots], &b[at + 4], 8 * kSlots);
     }
+    from_little_endian(t.window.data(), t.window.size());
     return t;
   }();
   return tables;
