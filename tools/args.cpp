@@ -9,28 +9,30 @@
 namespace synthtab::cli {
 
 std::string quote(std::string_view s) {
-  constexpr std::size_t kMax = 64;
+  constexpr int kMax = 64;
   std::string q = "'";
-  for (std::size_t i = 0; i < s.size(); i++) {
+  std::size_t i = 0;
+  for (int shown = 0; i < s.size() && shown < kMax; shown++) {
     const auto c = static_cast<unsigned char>(s[i]);
-    // Cut only before a lead byte, never inside a UTF-8 sequence.
-    if (i >= kMax && (c & 0xC0) != 0x80) {
-      q += "...";
-      break;
-    }
-    if (c < 0x20 || c == 0x7F) {
+    std::size_t len = c < 0x80 ? 1 : c >> 5 == 6 ? 2 : c >> 4 == 14 ? 3 : c >> 3 == 30 ? 4 : 0;
+    bool ok = len > 0 && i + len <= s.size() && c >= 0x20 && c != 0x7F;
+    for (std::size_t k = 1; ok && k < len; k++) ok = (s[i + k] & 0xC0) == 0x80;
+    if (ok) {
+      q.append(s.substr(i, len));
+      i += len;
+    } else {
       char esc[5];
       std::snprintf(esc, sizeof esc, "\\x%02X", c);
       q += esc;
-    } else {
-      q += static_cast<char>(c);
+      i++;
     }
   }
-  return q + "'";
+  return q + (i < s.size() ? "'..." : "'");
 }
 
-int32_t parse_int32(std::string_view opt, std::string_view s) {
-  const std::string expected = ": expected an integer from -2147483648 to 2147483647";
+int32_t parse_int32(std::string_view opt, std::string_view s, int64_t min) {
+  const std::string expected =
+      ": expected an integer from " + std::to_string(min) + " to 2147483647";
   std::string_view digits = s;
   // from_chars takes '-' but not '+'; allow "+5", not "+-5".
   if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9')
@@ -40,9 +42,20 @@ int32_t parse_int32(std::string_view opt, std::string_view s) {
   const auto [ptr, ec] = std::from_chars(digits.data(), end, v);
   if (ec == std::errc::invalid_argument || ptr != end)
     throw UsageError("bad " + std::string(opt) + " value " + quote(s) + expected);
-  if (ec == std::errc::result_out_of_range)
+  if (ec == std::errc::result_out_of_range || v < min)
     throw UsageError(std::string(opt) + " value " + quote(s) + " is out of range" + expected);
   return v;
+}
+
+int choose(std::string_view opt, std::string_view s,
+           std::initializer_list<std::string_view> choices) {
+  std::string list;
+  int i = 0;
+  for (std::string_view c : choices) {
+    if (c == s) return i;
+    list += (++i == 1 ? "" : i == int(choices.size()) ? " or " : ", ") + std::string(c);
+  }
+  throw UsageError("bad " + std::string(opt) + " value " + quote(s) + ": expected " + list);
 }
 
 namespace {
@@ -113,12 +126,9 @@ void ArgReader::reject() const {
 
 int write_stdout(std::string_view out) {
   errno = 0;
-  const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size() &&
-                  std::fflush(stdout) == 0 && !std::ferror(stdout);
-  if (ok) return 0;
-  const int err = errno;
-  report(std::string("cannot write output: ") + (err ? std::strerror(err) : "write error"));
-  return 1;
+  if (std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0)
+    return 0;
+  throw IoError(std::string("cannot write output: ") + std::strerror(errno ? errno : EIO));
 }
 
 void report(std::string_view msg) {

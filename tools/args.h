@@ -1,13 +1,10 @@
-// Argument helpers shared by the synthtab tool's commands.
-//
-// A command reads its arguments with an ArgReader and throws UsageError for
-// anything it cannot accept; main() turns that into one line on stderr and
-// exit code 2. Commands build their whole output in memory and hand it to
-// write_stdout(), so a bad command line never leaves partial output behind.
+// What the synthtab tool's commands share: reading arguments, quoting them
+// in messages, and the two kinds of failure main() turns into an exit code.
 #ifndef SYNTHTAB_TOOLS_ARGS_H
 #define SYNTHTAB_TOOLS_ARGS_H
 
 #include <cstdint>
+#include <initializer_list>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -16,48 +13,44 @@
 
 namespace synthtab::cli {
 
-// The arguments a command sees: those after the program or command name.
-using Args = std::vector<std::string_view>;
+using Args = std::vector<std::string_view>;  // those after the command name
 
-// A bad command line. what() names the problem and the accepted form.
+// A bad command line or bad input: exit 2. what() names the problem and the
+// accepted form.
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// s in single quotes for an error message. Control bytes become \xNN so the
-// message stays on one line; long arguments are cut short.
+// A read, write or rename that failed: exit 1.
+struct IoError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// s in single quotes, cut after 64 characters whatever their bytes; control
+// bytes and bytes that are not UTF-8 become \xNN, so it stays one short line.
 std::string quote(std::string_view s);
 
-// s as a decimal int32: an optional sign and digits, nothing else (no spaces,
-// no fraction, no hex). Throws UsageError naming `opt` if s is not one.
-int32_t parse_int32(std::string_view opt, std::string_view s);
+// s as a decimal int32 (optional sign, digits only) of at least `min`, or a
+// UsageError naming opt.
+int32_t parse_int32(std::string_view opt, std::string_view s, int64_t min = INT32_MIN);
 
-// Walks the arguments front to back. Each call either consumes the next
-// argument (returning what it matched) or leaves it for the next test.
+// The index of s among choices, or a UsageError listing them.
+int choose(std::string_view opt, std::string_view s,
+           std::initializer_list<std::string_view> choices);
+
+// Walks the arguments front to back; each call consumes the next one when it
+// matches and returns what it matched.
 class ArgReader {
  public:
-  // synopsis: the command's one-line usage, quoted when an argument is
-  // rejected.
-  ArgReader(Args args, std::string_view synopsis);
-
+  ArgReader(Args args, std::string_view synopsis);  // synopsis: quoted on errors
   bool done() const { return pos_ == args_.size(); }
-
-  // Matches `--opt value` or `--opt=value` and returns the value. meta names
-  // the value in the message when it is missing (e.g. "N").
+  // `--opt value` or `--opt=value`; meta names the value when it is missing.
   std::optional<std::string_view> value(std::string_view opt, std::string_view meta);
-
-  // Matches `--opt` exactly; `--opt=...` is an error.
-  bool flag(std::string_view opt);
-
-  // Consumes `--`, after which every argument is an operand.
-  bool separator();
-
-  // Takes the next argument when it is an operand: anything but an option
-  // ("-x..."; a lone "-" is an operand), or anything after `--`.
+  bool flag(std::string_view opt);  // `--opt` exactly; `--opt=...` is an error
+  bool separator();                 // `--`: every later argument is an operand
+  // Anything but an option ("-x..."; a lone "-" is an operand).
   std::optional<std::string_view> operand();
-
-  // Rejects the next argument: an unknown option or a stray positional one.
-  [[noreturn]] void reject() const;
+  [[noreturn]] void reject() const;  // an unknown option or a stray operand
 
  private:
   Args args_;
@@ -66,12 +59,10 @@ class ArgReader {
   std::string synopsis_;
 };
 
-// Writes out to stdout and flushes. Returns 0, or 1 after reporting the
-// failure on stderr: output that did not arrive must not look like success.
+// Writes out to stdout and flushes; an IoError if it does not all arrive.
 int write_stdout(std::string_view out);
 
-// Prints "synthtab: <msg>" as one line on stderr.
-void report(std::string_view msg);
+void report(std::string_view msg);  // "synthtab: <msg>" as one line on stderr
 
 }  // namespace synthtab::cli
 

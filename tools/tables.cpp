@@ -33,11 +33,7 @@ constexpr char kHelp[] =
     "Exit status: 0 on success, 1 if the output could not be written,\n"
     "2 for a bad command line.\n"
     "\n"
-    "Other commands (synthtab COMMAND --help for more):\n"
-    "  synthtab render [--scale N] [--channels 1|2] [--format f64|wav] INPUT OUTPUT\n"
-    "                  subband samples through the synthesis filterbank to audio\n"
-    "  synthtab verify [--blocks N]\n"
-    "                  the filterbank against the direct-form synthesis\n";
+    "Other commands (synthtab COMMAND --help for more):\n";
 
 enum class Format { text, hex, c };
 
@@ -159,7 +155,7 @@ int run_tables(const Args &args) {
   Format format = Format::text;
   bool help = false, version = false;
   // Read every argument before acting, so a late error leaves stdout empty.
-  ArgReader r(args, kTablesSynopsis);
+  ArgReader r(args, kTables.synopsis);
   while (!r.done()) {
     if (auto v = r.value("--scale", "N"))
       scale = parse_int32("--scale", *v);
@@ -172,7 +168,7 @@ int run_tables(const Args &args) {
     else
       r.reject();
   }
-  if (help) return write_stdout(kHelp);
+  if (help) return write_stdout(kHelp + command_list());
   if (version) return write_stdout("synthtab " SYNTHTAB_VERSION_STRING "\n");
 
   make_decode_tables(scale);

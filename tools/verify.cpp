@@ -56,13 +56,10 @@ Result compare(int32_t scale, long blocks) {
 int run_verify(const Args &args) {
   long blocks = 2000;
   bool help = false;
-  ArgReader r(args, kVerifySynopsis);
+  ArgReader r(args, kCommands[1].synopsis);
   while (!r.done()) {
     if (auto v = r.value("--blocks", "N")) {
-      const int32_t n = parse_int32("--blocks", *v);
-      if (n < 1)
-        throw UsageError("bad --blocks value " + quote(*v) + ": expected a positive integer");
-      blocks = n;
+      blocks = parse_int32("--blocks", *v, 1);
     } else if (r.flag("--help") || r.flag("-h")) {
       help = true;
     } else {
@@ -90,8 +87,8 @@ int run_verify(const Args &args) {
   std::snprintf(line, sizeof line, "%s: largest deviation %.3g over %ld blocks\n",
                 pass ? "pass" : "FAIL", worst, blocks);
   out += line;
-  const int rc = write_stdout(out);
-  return rc != 0 ? rc : pass ? 0 : 1;
+  write_stdout(out);
+  return pass ? 0 : 1;
 }
 
 }  // namespace synthtab::cli
