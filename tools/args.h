@@ -1,11 +1,12 @@
-// What the synthtab tool's commands share: reading arguments, quoting them
-// in messages, and the two kinds of failure main() turns into an exit code.
+// What the synthtab tool's commands share: reading the command line, quoting
+// operands in messages, and the two kinds of failure main() turns into an
+// exit code.
 #ifndef SYNTHTAB_TOOLS_ARGS_H
 #define SYNTHTAB_TOOLS_ARGS_H
 
 #include <cstdint>
 #include <initializer_list>
-#include <optional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -30,34 +31,30 @@ struct IoError : std::runtime_error {
 // bytes and bytes that are not UTF-8 become \xNN, so it stays one short line.
 std::string quote(std::string_view s);
 
-// s as a decimal int32 (optional sign, digits only) of at least `min`, or a
-// UsageError naming opt.
-int32_t parse_int32(std::string_view opt, std::string_view s, int64_t min = INT32_MIN);
-
-// The index of s among choices, or a UsageError listing them.
-int choose(std::string_view opt, std::string_view s,
-           std::initializer_list<std::string_view> choices);
-
-// Walks the arguments front to back; each call consumes the next one when it
-// matches and returns what it matched.
-class ArgReader {
- public:
-  ArgReader(Args args, std::string_view synopsis);  // synopsis: quoted on errors
-  bool done() const { return pos_ == args_.size(); }
-  // `--opt value` or `--opt=value`; meta names the value when it is missing.
-  std::optional<std::string_view> value(std::string_view opt, std::string_view meta);
-  bool flag(std::string_view opt);  // `--opt` exactly; `--opt=...` is an error
-  bool separator();                 // `--`: every later argument is an operand
-  // Anything but an option ("-x..."; a lone "-" is an operand).
-  std::optional<std::string_view> operand();
-  [[noreturn]] void reject() const;  // an unknown option or a stray operand
-
- private:
-  Args args_;
-  std::size_t pos_ = 0;
-  bool operands_only_ = false;
-  std::string synopsis_;
+// An option a command takes: `--name VALUE` or `--name=VALUE` where meta names
+// the value, or a flag when meta is empty.
+struct Option {
+  std::string_view name, meta;
 };
+
+// A command line read against a command's options.
+struct Parsed {
+  std::map<std::string_view, std::string_view> opts;  // the last value of each
+  std::vector<std::string_view> operands;
+  bool help = false;  // --help or -h
+
+  bool has(std::string_view name) const { return opts.count(name) > 0; }
+  // The value as a decimal int32 (optional sign, digits only) of at least min.
+  int32_t number(std::string_view name, int32_t fallback, int64_t min = INT32_MIN) const;
+  // The value's index among choices.
+  int choice(std::string_view name, std::initializer_list<std::string_view> choices) const;
+};
+
+// Reads args; anything not an option is an operand (so is a lone "-", and
+// everything after `--`). Throws a UsageError quoting synopsis for an unknown
+// option, a missing value, or more than max_operands operands.
+Parsed parse(const Args &args, std::initializer_list<Option> options, std::string_view synopsis,
+             std::size_t max_operands);
 
 // Writes out to stdout and flushes; an IoError if it does not all arrive.
 int write_stdout(std::string_view out);

@@ -6,7 +6,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -43,54 +42,6 @@ constexpr char kHelp[] =
 enum Format { kF64, kWav, kFlac };
 enum Sample { kS16, kS24, kF32 };
 
-struct Options {
-  std::optional<int32_t> scale, rate;
-  std::optional<Sample> sample;
-  int channels = 1;
-  Format format = kF64;
-  bool help = false;
-  std::string input, output;
-};
-
-Options parse(const Args &args) {
-  Options o;
-  std::vector<std::string_view> operands;
-  const std::string_view synopsis = kCommands[0].synopsis;
-  ArgReader r(args, synopsis);
-  while (!r.done()) {
-    if (r.separator()) continue;
-    if (auto op = r.operand())
-      operands.push_back(*op);
-    else if (r.flag("--help") || r.flag("-h"))
-      o.help = true;
-    else if (auto v = r.value("--scale", "N"))
-      o.scale = parse_int32("--scale", *v);
-    else if (auto c = r.value("--channels", "1|2"))
-      o.channels = 1 + choose("--channels", *c, {"1", "2"});
-    else if (auto f = r.value("--format", "f64|wav|flac"))
-      o.format = Format(choose("--format", *f, {"f64", "wav", "flac"}));
-    else if (auto s = r.value("--sample", "s16|s24|f32"))
-      o.sample = Sample(choose("--sample", *s, {"s16", "s24", "f32"}));
-    else if (auto n = r.value("--rate", "N"))
-      o.rate = parse_int32("--rate", *n, 1);
-    else
-      r.reject();
-  }
-  const std::string usage = ": usage: " + std::string(synopsis);
-  if (o.help) return o;
-  if (operands.size() != 2)
-    throw UsageError(operands.size() > 2 ? "unexpected argument " + quote(operands[2]) + usage
-                     : operands.empty()  ? "missing INPUT and OUTPUT" + usage
-                                         : "missing OUTPUT" + usage);
-  if (o.format == kF64 && (o.sample || o.rate))
-    throw UsageError("--sample and --rate need --format wav or flac" + usage);
-  if (o.format == kFlac && o.sample == kF32)
-    throw UsageError("--sample f32 needs --format wav: expected s16 or s24 for flac");
-  o.input = operands[0];
-  o.output = operands[1];
-  return o;
-}
-
 // Little-endian float64 from or to host order, in place: nothing to do on a
 // little-endian host.
 void little_endian([[maybe_unused]] double *v, [[maybe_unused]] std::size_t n) {
@@ -119,34 +70,53 @@ std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
 }  // namespace
 
 int run_render(const Args &args) {
-  const Options o = parse(args);
-  if (o.help) return write_stdout(kHelp);
+  const std::string_view synopsis = kCommands[0].synopsis;
+  const Parsed p = parse(args,
+                         {{"--scale", "N"},
+                          {"--channels", "1|2"},
+                          {"--format", "f64|wav|flac"},
+                          {"--sample", "s16|s24|f32"},
+                          {"--rate", "N"}},
+                         synopsis, 2);
+  if (p.help) return write_stdout(kHelp);
+  const std::string usage = ": usage: " + std::string(synopsis);
+  if (p.operands.size() < 2)
+    throw UsageError((p.operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") + usage);
+  const int channels = 1 + p.choice("--channels", {"1", "2"});
+  const auto format = Format(p.choice("--format", {"f64", "wav", "flac"}));
+  const auto sample = Sample(p.choice("--sample", {"s16", "s24", "f32"}));
+  const int32_t rate = p.number("--rate", 44100, 1);
+  if (format == kF64 && (p.has("--sample") || p.has("--rate")))
+    throw UsageError("--sample and --rate need --format wav or flac" + usage);
+  if (format == kFlac && sample == kF32)
+    throw UsageError("--sample f32 needs --format wav: expected s16 or s24 for flac");
+  constexpr int32_t kFullScale[] = {32768, 8388608, 1};
+  const int32_t scale = p.number("--scale", format == kF64 ? 32768 : kFullScale[sample]);
+  const std::string input(p.operands[0]), output(p.operands[1]);
 
-  const std::size_t per = 32 * o.channels, block = 8 * per;  // samples and bytes per block
+  const std::size_t per = 32 * channels, block = 8 * per;  // samples and bytes per block
   const auto bad_size = [&](const std::string &what) {
-    return UsageError(quote(o.input) + what + ": expected a multiple of " + std::to_string(block) +
-                      " bytes (32 float64 subband samples x " + std::to_string(o.channels) +
-                      " channel" + (o.channels == 1 ? ")" : "s)"));
+    return UsageError(quote(input) + what + ": expected a multiple of " + std::to_string(block) +
+                      " bytes (32 float64 subband samples x " + std::to_string(channels) +
+                      " channel" + (channels == 1 ? ")" : "s)"));
   };
-  Input in(o.input);
+  Input in(input);
   if (in.size() && *in.size() % block)
     throw bad_size(" holds " + std::to_string(*in.size()) + " bytes, not whole blocks");
-  Output out(o.output, &in);
+  Output out(output, &in);
 
-  const Sample sample = o.sample.value_or(kS16);
   SNDFILE *sf = nullptr;
-  if (o.format != kF64) {
+  if (format != kF64) {
     constexpr int kSubtype[] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT};
     SF_INFO info{};
-    info.samplerate = o.rate.value_or(44100);
-    info.channels = o.channels;
+    info.samplerate = rate;
+    info.channels = channels;
     const int64_t payload = in.size() ? static_cast<int64_t>(*in.size() / 8 * (2 + sample)) : -1;
     // RF64 is written as plain WAV (extensible) while the sizes fit in 4 GiB.
-    info.format = (o.format == kWav ? SF_FORMAT_RF64 : SF_FORMAT_FLAC) | kSubtype[sample];
+    info.format = (format == kWav ? SF_FORMAT_RF64 : SF_FORMAT_FLAC) | kSubtype[sample];
     sf = out.sndfile(info, payload);
   }
-  constexpr int32_t kFullScale[] = {32768, 8388608, 1};
-  make_decode_tables(o.scale.value_or(o.format == kF64 ? 32768 : kFullScale[sample]));
+  make_decode_tables(scale);
 
   constexpr std::size_t kBlocks = 4096;  // per read: 1 MiB of mono input
   std::vector<double> sub(kBlocks * per), pcm(kBlocks * per);
@@ -158,35 +128,37 @@ int run_render(const Args &args) {
   for (;;) {
     const std::size_t got = in.read(sub.data(), kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
-    const auto frames = static_cast<sf_count_t>(n / o.channels);
+    const auto frames = static_cast<sf_count_t>(n / channels);
     total += got;
     little_endian(sub.data(), n);
     for (std::size_t b = 0; b < blocks; b++) {
       double y[32];
-      for (int c = 0; c < o.channels; c++) {
-        bank[c].synthesize(&sub[per * b + 32 * c], o.channels == 1 ? &pcm[32 * b] : y);
-        for (int j = 0; o.channels > 1 && j < 32; j++) pcm[per * b + o.channels * j + c] = y[j];
+      for (int c = 0; c < channels; c++) {
+        bank[c].synthesize(&sub[per * b + 32 * c], channels == 1 ? &pcm[32 * b] : y);
+        for (int j = 0; channels > 1 && j < 32; j++) pcm[per * b + channels * j + c] = y[j];
       }
     }
-    if (o.format == kF64) {
+    sf_count_t done = frames;
+    if (format == kF64) {
       little_endian(pcm.data(), n);
       out.write(pcm.data(), 8 * n);
     } else if (sample == kS16) {
       clipped += to_pcm16(pcm.data(), n, s16.data());
-      if (sf_writef_short(sf, s16.data(), frames) != frames) out.failed();
+      done = sf_writef_short(sf, s16.data(), frames);
     } else if (sample == kS24) {
       clipped += to_pcm24(pcm.data(), n, s24.data());
-      if (sf_writef_int(sf, s24.data(), frames) != frames) out.failed();
-    } else if (sf_writef_double(sf, pcm.data(), frames) != frames) {
-      out.failed();
+      done = sf_writef_int(sf, s24.data(), frames);
+    } else {
+      done = sf_writef_double(sf, pcm.data(), frames);
     }
+    if (done != frames) out.failed();
     if (got < kBlocks * block) {
       if (got % block) throw bad_size(" ended mid-block after " + std::to_string(total) + " bytes");
       break;
     }
   }
   if (in.size() && total < *in.size())
-    throw UsageError(quote(o.input) + " ended after " + std::to_string(total) + " of the " +
+    throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
                      std::to_string(*in.size()) +
                      " bytes it held at the start: expected an INPUT that stays as it is");
   out.commit();

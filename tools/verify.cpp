@@ -54,19 +54,9 @@ Result compare(int32_t scale, long blocks) {
 }  // namespace
 
 int run_verify(const Args &args) {
-  long blocks = 2000;
-  bool help = false;
-  ArgReader r(args, kCommands[1].synopsis);
-  while (!r.done()) {
-    if (auto v = r.value("--blocks", "N")) {
-      blocks = parse_int32("--blocks", *v, 1);
-    } else if (r.flag("--help") || r.flag("-h")) {
-      help = true;
-    } else {
-      r.reject();
-    }
-  }
-  if (help) return write_stdout(kHelp);
+  const Parsed p = parse(args, {{"--blocks", "N"}}, kCommands[1].synopsis, 0);
+  if (p.help) return write_stdout(kHelp);
+  const long blocks = p.number("--blocks", 2000, 1);
 
   std::string out;
   bool pass = true;
