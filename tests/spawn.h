@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -49,7 +50,16 @@ inline Running start(const std::vector<std::string> &argv, const char *stdout_pa
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
-  if (posix_spawn(&p.pid, args[0], &fa, nullptr, args.data(), environ) != 0) p.pid = -1;
+  // Signals the test sends take their default action, whatever this process inherited.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t dfl;
+  sigemptyset(&dfl);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&dfl, sig);
+  posix_spawnattr_setsigdefault(&attr, &dfl);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  if (posix_spawn(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
   return p;
 }

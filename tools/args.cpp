@@ -98,7 +98,7 @@ int write_stdout(std::string_view out) {
   errno = 0;
   if (std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0)
     return 0;
-  throw IoError(std::string("cannot write output: ") + std::strerror(errno ? errno : EIO));
+  throw IoError(std::string("cannot write stdout: ") + std::strerror(errno ? errno : EIO));
 }
 
 void report(std::string_view msg) {

@@ -102,11 +102,6 @@ Input::~Input() {
   if (fd_ > 0) close(fd_);
 }
 
-std::optional<uint64_t> Input::size() const {
-  if (!S_ISREG(st_.st_mode)) return std::nullopt;
-  return static_cast<uint64_t>(st_.st_size);
-}
-
 std::size_t Input::read(void *buf, std::size_t n) {
   auto *p = static_cast<char *>(buf);
   std::size_t got = 0;
@@ -171,18 +166,25 @@ Output::Output(const std::string &operand, const Input *in) : name_(operand) {
   umask(mask);
   if (exists && fchown(fd_, st.st_uid, st.st_gid) != 0) {
   }
-  if (fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask) != 0)
-    bad("write", name_, errno, kOutputForm);
+  if (fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask) != 0) {
+    const int err = errno;
+    discard();
+    bad("write", name_, err, kOutputForm);
+  }
 }
 
-Output::~Output() {
+Output::~Output() { discard(); }
+
+void Output::discard() {
   if (sf_) sf_close(sf_);
+  sf_ = nullptr;
   if (fd_ >= 0 && fd_ != 1) close(fd_);
-  if (temp_) {
-    Hold hold;
-    unlink(g_temp);
-    g_armed = 0;
-  }
+  fd_ = -1;
+  if (!temp_) return;
+  Hold hold;
+  unlink(g_temp);
+  g_armed = 0;
+  temp_ = false;
 }
 
 void Output::fail(int err) const {
@@ -261,7 +263,9 @@ SNDFILE *Output::sndfile(SF_INFO &info, int64_t payload) {
   static SF_VIRTUAL_IO io{VirtualIo::length, VirtualIo::seek, VirtualIo::read, VirtualIo::write,
                           VirtualIo::tell};
   sf_ = sf_open_virtual(&io, SFM_WRITE, &info, this);
-  if (!sf_) throw UsageError("cannot write " + quote(name_) + ": " + sf_strerror(nullptr));
+  if (!sf_)
+    throw UsageError("cannot write " + quote(name_) + ": " + sf_strerror(nullptr) +
+                     ": expected a rate and sample format the container takes");
   // RF64 only where the sizes pass 4 GiB; plain WAV otherwise.
   if ((info.format & SF_FORMAT_TYPEMASK) == SF_FORMAT_RF64)
     sf_command(sf_, SFC_RF64_AUTO_DOWNGRADE, nullptr, SF_TRUE);

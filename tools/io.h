@@ -48,7 +48,9 @@ class Input {
   const std::string &name() const { return name_; }
   const struct stat &stat() const { return st_; }
   // A regular file's size when it was opened; nothing for a stream.
-  std::optional<uint64_t> size() const;
+  std::optional<uint64_t> size() const {
+    return S_ISREG(st_.st_mode) ? std::optional<uint64_t>(st_.st_size) : std::nullopt;
+  }
   // Reads until n bytes or the end; returns the count, below n only at the end.
   std::size_t read(void *buf, std::size_t n);
   // Audio through libsndfile on the same descriptor; closed with the Input.
@@ -69,7 +71,6 @@ class Output {
   Output(const Output &) = delete;
   Output &operator=(const Output &) = delete;
 
-  const std::string &name() const { return name_; }
   bool stream() const { return stream_; }
   void write(const void *p, std::size_t n);
   // A libsndfile writer over this output's buffer; commit() closes it. For a
@@ -87,6 +88,7 @@ class Output {
   bool put(const void *p, std::size_t n);
   bool flush();
   bool emit(const unsigned char *p, std::size_t n, int64_t at);
+  void discard();  // closes everything and removes the temporary
   [[noreturn]] void fail(int err) const;
 
   std::string name_, target_;  // target_: the file a temporary replaces
