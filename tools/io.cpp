@@ -228,8 +228,9 @@ bool Output::put(const void *data, std::size_t n) {
     base_ += len;
   } else if (pos_ >= base_ && pos_ <= base_ + static_cast<int64_t>(buf_.size())) {
     const auto at = static_cast<std::size_t>(pos_ - base_);  // appends, and headers still held
-    if (at + n > buf_.size()) buf_.resize(at + n);
-    std::memcpy(buf_.data() + at, p, n);
+    const std::size_t over = std::min(n, buf_.size() - at);
+    std::memcpy(buf_.data() + at, p, over);
+    buf_.insert(buf_.end(), p + over, p + n);
   } else if (!stream_) {
     if (!flush() || !emit(p, n, pos_)) return false;
   } else if (pos_ + len > base_) {
