@@ -5,6 +5,7 @@
 #define SYNTHTAB_TOOLS_ARGS_H
 
 #include <cstdint>
+#include <cstdio>
 #include <initializer_list>
 #include <map>
 #include <stdexcept>
@@ -55,6 +56,14 @@ struct Parsed {
 // option, a missing value, or more than max_operands operands.
 Parsed parse(const Args &args, std::initializer_list<Option> options, std::string_view synopsis,
              std::size_t max_operands);
+
+// printf onto out, up to 1 KiB at a time.
+template <class... T>
+void appendf(std::string &out, const char *fmt, T... args) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  out += buf;
+}
 
 // Writes out to stdout and flushes; an IoError if it does not all arrive.
 int write_stdout(std::string_view out);

@@ -48,14 +48,6 @@ std::vector<Table> tables() {
   return t;
 }
 
-// printf onto out; every use here stays well inside the buffer.
-template <class... T>
-void appendf(std::string &out, const char *fmt, T... args) {
-  char buf[1024];
-  std::snprintf(buf, sizeof buf, fmt, args...);
-  out += buf;
-}
-
 // d as a C99 hex-float literal, exact. std::to_chars ignores the locale and
 // always normalises the same way, so the text is identical on every machine.
 std::string hexfloat(double d) {

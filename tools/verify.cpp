@@ -67,16 +67,11 @@ int run_verify(const Args &args) {
     const bool ok = res.dev <= bar;  // false for NaN
     pass = pass && ok;
     worst = std::isnan(res.dev) || std::isnan(worst) ? NAN : std::max(worst, res.dev);
-    char line[160];
-    std::snprintf(line, sizeof line,
-                  "scale %6d: max |fast/scale - reference| = %.3g, bar %.3g: %s\n", scale, res.dev,
-                  bar, ok ? "ok" : "FAIL");
-    out += line;
+    appendf(out, "scale %6d: max |fast/scale - reference| = %.3g, bar %.3g: %s\n", scale, res.dev,
+            bar, ok ? "ok" : "FAIL");
   }
-  char line[160];
-  std::snprintf(line, sizeof line, "%s: largest deviation %.3g over %ld blocks\n",
-                pass ? "pass" : "FAIL", worst, blocks);
-  out += line;
+  appendf(out, "%s: largest deviation %.3g over %ld blocks\n", pass ? "pass" : "FAIL", worst,
+          blocks);
   write_stdout(out);
   return pass ? 0 : 1;
 }
