@@ -127,6 +127,7 @@ SNDFILE *Input::sndfile(SF_INFO &info) {
 }
 
 Output::Output(const std::string &operand, const Input *in) : name_(operand) {
+  if (operand.empty()) bad("write", name_, ENOENT, kOutputForm);
   handle_signals();
   buf_.reserve(kBuffer);
   struct stat st {};
