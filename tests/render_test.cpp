@@ -251,9 +251,10 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
       {"render", at("odd.sub"), o},         // not whole blocks
       {"render", "--channels", "2", i, o},  // not whole stereo blocks
       {"render", "--format", "wav", at("odd.sub"), o},
-      {"render", at("missing.sub"), o},          // unreadable input
-      {"render", at("sub"), o},                  // a directory as input
-      {"render", i, at("nodir/out")},            // unwritable output
+      {"render", at("missing.sub"), o},  // unreadable input
+      {"render", at("sub"), o},          // a directory as input
+      {"render", i, at("nodir/out")},    // unwritable output
+      {"render", i, ""},
       {"render", "--format=wav", i, at("sub")},  // output is a directory
       {"render", i, i},                          // the input itself, by any name
       {"render", i, at("link")},
