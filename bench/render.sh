@@ -1,7 +1,8 @@
 #!/bin/sh
 # synthtab render against copying the same bytes, in one hyperfine run: a
 # stereo float64 input (200 MB by default) rendered to float64 (as many bytes
-# out as in) and to 16-bit WAV, next to `cat IN > OUT`.
+# out as in) and to 16-bit WAV, next to `cat IN > OUT`, and to cat into a
+# temporary renamed over OUT, which is how render replaces a file.
 #   bench/render.sh [BUILD_DIR] [MB]
 # BUILD_DIR defaults to build-release (-DCMAKE_BUILD_TYPE=Release). The files
 # go to a folder of its own under $TMPDIR (default /tmp), removed at the end.
@@ -32,5 +33,6 @@ PY
 echo "input: $(wc -c <"$dir/in.sub") bytes, $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
 hyperfine --warmup 2 --runs 10 \
   -n cat "cat $dir/in.sub > $dir/out.cat" \
+  -n cat+mv "cat $dir/in.sub > $dir/tmp.mv && mv $dir/tmp.mv $dir/out.mv" \
   -n f64 "$tool render --channels 2 $dir/in.sub $dir/out.f64" \
   -n wav "$tool render --channels 2 --format wav $dir/in.sub $dir/out.wav 2>/dev/null"
