@@ -12,3 +12,15 @@ if(TARGET synthtab_cli)
   target_compile_definitions(render_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
   add_dependencies(render_test synthtab_cli)
 endif()
+
+# SYNTHTAB_KERNEL at first use: a name this CPU runs is taken, any other is
+# ignored in favour of the default.
+foreach(case IN ITEMS "scalar=scalar" "bogus=default" "=default")
+  string(REPLACE "=" ";" kv "${case}")
+  list(GET kv 0 env)
+  list(GET kv 1 expect)
+  add_test(NAME synth_env_${env}
+           COMMAND synth_test --gtest_filter=Kernels.EnvironmentChoosesAtFirstUse)
+  set_tests_properties(synth_env_${env} PROPERTIES
+    ENVIRONMENT "SYNTHTAB_KERNEL=${env};SYNTHTAB_EXPECT=${expect}")
+endforeach()
