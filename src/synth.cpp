@@ -10,6 +10,13 @@
 
 #include "kernels/kernel.h"
 
+// Rare paths kept out of line, so the per-block path needs no stack frame.
+#if defined(__GNUC__)
+#define SYNTHTAB_COLD __attribute__((cold, noinline))
+#else
+#define SYNTHTAB_COLD
+#endif
+
 namespace synthtab::kernel {
 namespace {
 
@@ -24,9 +31,13 @@ const Kernel *const kKernels[] = {
     &kScalar,
 };
 
-// Null until the first use. Threads that meet it null at once all store the
+// Stands for "not chosen yet": no state ever records it as its kernel, so
+// the first block of every state takes the slow path, which chooses.
+const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false};
+
+// kUnchosen until the first use. Threads that meet it at once all store the
 // same choice, so an atomic pointer (no lock, no guard) is enough.
-std::atomic<const Kernel *> current{nullptr};
+std::atomic<const Kernel *> current{&kUnchosen};
 
 const Kernel *find(const char *name) {
   if (name)
@@ -35,34 +46,22 @@ const Kernel *find(const char *name) {
   return nullptr;
 }
 
-const Kernel &active() {
+SYNTHTAB_COLD const Kernel *first_use() {
+  const Kernel *k = find(std::getenv("SYNTHTAB_KERNEL"));
+  for (const Kernel *c : kKernels)
+    if (!k && c->supported()) k = c;
+  current.store(k, std::memory_order_release);
+  return k;
+}
+
+inline const Kernel &active() {
   const Kernel *k = current.load(std::memory_order_acquire);
-  if (!k) {
-    k = find(std::getenv("SYNTHTAB_KERNEL"));
-    for (const Kernel *c : kKernels)
-      if (!k && c->supported()) k = c;
-    current.store(k, std::memory_order_release);
-  }
-  return *k;
+  return k != &kUnchosen ? *k : *first_use();
 }
 
 constexpr std::size_t kHistory = 2 * kRun;
 
-// The history starts at the first 32-byte boundary inside priv_hist. A state
-// copied to an address of another alignment finds its history where the
-// original had it, and moves it.
-double *history(synthtab_synth *s) {
-  const auto addr = reinterpret_cast<std::uintptr_t>(s->priv_hist);
-  const auto align = static_cast<uint32_t>((32 - addr % 32) % 32 / sizeof(double));
-  if (align != s->priv_align) {
-    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kHistory * sizeof(double));
-    s->priv_align = align;
-  }
-  return s->priv_hist + align;
-}
-
-// Rebuilds the mirror rows from the forward ones: kernels that skip them
-// leave them stale.
+// Rebuilds the mirror rows from the forward ones.
 void mirror(double *h) {
   for (int r = 0; r < 2; r++)
     for (int m = 1; m < 16; m++)
@@ -70,49 +69,78 @@ void mirror(double *h) {
         h[r * kRun + (16 + m) * kSlots + s] = h[r * kRun + m * kSlots + (16 - s) % 16];
 }
 
-void block(const Kernel &k, synthtab_synth *s, const double *subbands, double *out) {
-  double *const h = history(s);
-  if (k.mirror && !s->priv_mirror) mirror(h);
-  s->priv_mirror = k.mirror;
-  k.synth(h, s->priv_t, subbands, out);
-  s->priv_t = (s->priv_t + 1) % 16;
+// Readies a state that moved or changes kernel. The history starts at the
+// first 32-byte boundary inside priv_hist; a state copied to an address of
+// another alignment finds its history where the original had it, and moves
+// it. Kernels that skip the mirror rows leave them stale for the others.
+// A zero-filled state is silent and valid: no kernel, nothing stale.
+SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
+  const auto addr = reinterpret_cast<std::uintptr_t>(s->priv_hist);
+  const auto align = static_cast<uint32_t>((32 - addr % 32) % 32 / sizeof(double));
+  if (align != s->priv_align)
+    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kHistory * sizeof(double));
+  const auto *last = static_cast<const Kernel *>(s->priv_kernel);
+  if (k.mirror && last && !last->mirror) mirror(s->priv_hist + align);
+  s->priv_align = align;
+  s->priv_self = s;
+  s->priv_kernel = &k;
+}
+
+// The kernel to run on s, settled first when s moved or last ran another.
+const Kernel &ready(synthtab_synth *s) {
+  const Kernel &k = active();
+  if (s->priv_self != s || s->priv_kernel != &k) settle(k, s);
+  return k;
+}
+
+inline void block(const Kernel &k, synthtab_synth *s, const double *subbands, double *out) {
+  const unsigned t = s->priv_t;
+  s->priv_t = (t + 1) % 16;
+  k.synth(s->priv_hist + s->priv_align, subbands, out, t);
 }
 
 }  // namespace
 }  // namespace synthtab::kernel
 
-using synthtab::kernel::active;
 using synthtab::kernel::block;
 
 void synthtab_synth_init(synthtab_synth *s) { std::memset(s, 0, sizeof *s); }
 
+namespace {
+SYNTHTAB_COLD void f64_other(synthtab_synth *s, const double *subbands, double *out,
+                             ptrdiff_t stride) {
+  const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
+  if (stride == 1) return block(k, s, subbands, out);
+  double y[32];
+  block(k, s, subbands, y);
+  for (int i = 0; i < 32; i++) out[i * stride] = y[i];
+}
+}  // namespace
+
 void synthtab_synth_f64(synthtab_synth *s, const double subbands[32], double *out,
                         ptrdiff_t stride) {
-  if (stride == 1) {
-    block(active(), s, subbands, out);
-    return;
-  }
-  double y[32];
-  block(active(), s, subbands, y);
-  for (int i = 0; i < 32; i++) out[i * stride] = y[i];
+  // The per-block path: s last ran under the current kernel, here.
+  const synthtab::kernel::Kernel *k = synthtab::kernel::current.load(std::memory_order_acquire);
+  if (s->priv_self == s && s->priv_kernel == k && stride == 1) return block(*k, s, subbands, out);
+  f64_other(s, subbands, out, stride);
 }
 
 void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out,
                         ptrdiff_t stride) {
   double y[32];
-  block(active(), s, subbands, y);
+  block(synthtab::kernel::ready(s), s, subbands, y);
   for (int i = 0; i < 32; i++) out[i * stride] = static_cast<float>(y[i]);
 }
 
 size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
                           ptrdiff_t stride) {
-  const synthtab::kernel::Kernel &k = active();
+  const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
   double y[32];
   block(k, s, subbands, y);
   return k.pcm16(y, out, stride);
 }
 
-const char *synthtab_kernel(void) { return active().name; }
+const char *synthtab_kernel(void) { return synthtab::kernel::active().name; }
 
 int synthtab_use_kernel(const char *name) {
   const synthtab::kernel::Kernel *k = synthtab::kernel::find(name);

@@ -55,7 +55,8 @@ extern "C" {
  * functions below. A copy of a state continues from where the original was. */
 typedef struct synthtab_synth {
   double priv_hist[2 * 32 * 16 + 3];
-  uint32_t priv_t, priv_align, priv_mirror;
+  const void *priv_self, *priv_kernel; /* where it was and what ran it last */
+  uint32_t priv_t, priv_align;
 } synthtab_synth;
 
 /* Silent history. Use it at start and to reset on a seek. */

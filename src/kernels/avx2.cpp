@@ -14,6 +14,7 @@
 #include "kernel.h"
 
 #define TARGET __attribute__((target("avx2,fma")))
+#define INLINE TARGET inline __attribute__((always_inline))
 
 namespace synthtab::kernel {
 namespace {
@@ -77,7 +78,7 @@ TARGET inline void transpose(const v4 *c, v4 *r) {
 // The 32-point DCT: two plain halvings leave four 8-point DCTs, of
 // aa = sums of sums, ad, da and dd, which run negated side by side in the
 // lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
-TARGET inline void dct_store(const double *s, double *run, double *other, unsigned slot) {
+INLINE void dct_store(const double *s, double *run, double *other, unsigned slot) {
   const double *f0 = pnts[0], *f1 = pnts[1];
   v4 a[4], d[4], q[8], z[8];
 #pragma GCC unroll 4
@@ -169,7 +170,7 @@ TARGET inline v4 reduce(v4 a, v4 b, v4 c, v4 d) {
 // negated at odd p. Rows are taken in pairs (m, 32 - m) as they share their
 // history, and outputs are written four at a time as they complete.
 template <int p>
-TARGET inline void window(const double *r, unsigned t, double *out) {
+INLINE void window(const double *r, unsigned t, double *out) {
   const v4 neg = _mm256_set1_pd(p ? -0.0 : 0.0);
   const double *wf = decwin + t;
   const double *wb[4];
@@ -192,7 +193,7 @@ TARGET inline void window(const double *r, unsigned t, double *out) {
   _mm256_storeu_pd(out + 16, reduce<false>(_mm256_xor_pd(f[16], alt), b[15], b[14], b[13]));
 }
 
-TARGET void synth(double *h, unsigned t, const double *subbands, double *out) {
+TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
   const unsigned p = t & 1;
   double *const run = h + p * kRun;
   dct_store(subbands, run, h + (p ^ 1) * kRun, (16 - t) & 15);

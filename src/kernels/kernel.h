@@ -52,8 +52,10 @@ constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
 
 // One block: reads all 32 subbands, writes the block's values into the
 // history h (32-byte aligned, [2][32][16]) at block number t (mod 16), then
-// the 32 output samples to out (contiguous).
-using SynthFn = void (*)(double *h, unsigned t, const double *subbands, double *out);
+// the 32 output samples to out (contiguous). The argument order follows the
+// public calls' (state, subbands, out, stride), so the dispatch moves no
+// registers.
+using SynthFn = void (*)(double *h, const double *subbands, double *out, unsigned t);
 
 // 32 samples to 16-bit PCM at a stride, as synthtab_synth_s16 defines it;
 // returns the number clipped.

@@ -29,7 +29,7 @@ void dct(double *in, int n, int stage, double *x) {
   }
 }
 
-void synth(double *h, unsigned t, const double *subbands, double *out) {
+void synth(double *h, const double *subbands, double *out, unsigned t) {
   double s[32], x[32];
   for (int k = 0; k < 32; k++) s[k] = subbands[k];
   dct(s, 32, 0, x);

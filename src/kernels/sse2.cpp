@@ -139,7 +139,7 @@ inline void window(const double *wf, const double *hf, const double *wb, const d
 }
 
 
-void synth(double *h, unsigned t, const double *subbands, double *out) {
+void synth(double *h, const double *subbands, double *out, unsigned t) {
   v2 z[16];
   neg_dct32(subbands, z);
 
