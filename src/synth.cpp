@@ -13,8 +13,10 @@
 // Rare paths kept out of line, so the per-block path needs no stack frame.
 #if defined(__GNUC__)
 #define SYNTHTAB_COLD __attribute__((cold, noinline))
+#define SYNTHTAB_UNROLL _Pragma("GCC unroll 32")
 #else
 #define SYNTHTAB_COLD
+#define SYNTHTAB_UNROLL
 #endif
 
 namespace synthtab::kernel {
@@ -87,10 +89,15 @@ SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
 }
 
 // The kernel to run on s, settled first when s moved or last ran another.
-const Kernel &ready(synthtab_synth *s) {
+SYNTHTAB_COLD const Kernel &settled(synthtab_synth *s) {
   const Kernel &k = active();
   if (s->priv_self != s || s->priv_kernel != &k) settle(k, s);
   return k;
+}
+
+inline const Kernel &ready(synthtab_synth *s) {
+  const Kernel *k = current.load(std::memory_order_acquire);
+  return s->priv_self == s && s->priv_kernel == k ? *k : settled(s);
 }
 
 inline void block(const Kernel &k, synthtab_synth *s, const double *subbands, double *out) {
@@ -113,6 +120,7 @@ SYNTHTAB_COLD void f64_other(synthtab_synth *s, const double *subbands, double *
   if (stride == 1) return block(k, s, subbands, out);
   double y[32];
   block(k, s, subbands, y);
+  SYNTHTAB_UNROLL
   for (int i = 0; i < 32; i++) out[i * stride] = y[i];
 }
 }  // namespace
@@ -129,6 +137,7 @@ void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out
                         ptrdiff_t stride) {
   double y[32];
   block(synthtab::kernel::ready(s), s, subbands, y);
+  SYNTHTAB_UNROLL
   for (int i = 0; i < 32; i++) out[i * stride] = static_cast<float>(y[i]);
 }
 

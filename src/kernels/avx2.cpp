@@ -203,36 +203,58 @@ TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
     window<0>(run, t, out);
 }
 
-// As the SSE2 kernel's conversion (see there), four samples at a time.
+// As the SSE2 kernel's conversion (see there), four samples at a time, with
+// a shortcut for the usual block where every |x| < 32767.5 (so nothing clips
+// and nothing is NaN): then rounding is all there is to do.
 TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
   const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
-  const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
-  __m256i kept = _mm256_setzero_si256();
-  __m128i pcm[4];
-#pragma GCC unroll 4
-  for (int i = 0; i < 32; i += 8) {
-    __m128i q[2];
-#pragma GCC unroll 2
-    for (int k = 0; k < 2; k++) {
-      const v4 x = _mm256_loadu_pd(in + i + 4 * k);
-      const v4 y = _mm256_add_pd(x, _mm256_or_pd(_mm256_and_pd(x, sign), half));
+  v4 x[8];
+  v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    x[i] = _mm256_loadu_pd(in + 4 * i);
+    small = _mm256_and_pd(
+        small, _mm256_cmp_pd(_mm256_andnot_pd(sign, x[i]), _mm256_set1_pd(32767.5), _CMP_LT_OQ));
+  }
+  __m128i q[8];
+  std::size_t clipped = 0;
+  if (_mm256_movemask_pd(small) == 0xf) {
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++)
+      q[i] = _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
+  } else {
+    const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
+    __m256i kept = _mm256_setzero_si256();
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
       const v4 c = _mm256_min_pd(
           _mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
       kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
-      q[k] = _mm256_cvttpd_epi32(c);
+      q[i] = _mm256_cvttpd_epi32(c);
     }
-    pcm[i / 8] = _mm_packs_epi32(q[0], q[1]);
+    alignas(32) int64_t n[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
+    clipped = static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
   }
-  if (stride == 1) {
-    for (int i = 0; i < 4; i++) _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * i), pcm[i]);
-  } else {
-    alignas(16) int16_t v[32];
-    for (int i = 0; i < 4; i++) _mm_store_si128(reinterpret_cast<__m128i *>(v + 8 * i), pcm[i]);
-    for (int i = 0; i < 32; i++) out[i * stride] = v[i];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; i++) {
+    const __m128i p = _mm_packs_epi32(q[2 * i], q[2 * i + 1]);
+    if (stride == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * i), p);
+    } else {
+      int16_t *o = out + 8 * i * stride;
+      o[0] = static_cast<int16_t>(_mm_extract_epi16(p, 0));
+      o[stride] = static_cast<int16_t>(_mm_extract_epi16(p, 1));
+      o[2 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 2));
+      o[3 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 3));
+      o[4 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 4));
+      o[5 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 5));
+      o[6 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 6));
+      o[7 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 7));
+    }
   }
-  alignas(32) int64_t n[4];
-  _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
-  return static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
+  return clipped;
 }
 
 // AVX2 and FMA in the CPU, and YMM state saved by the OS.
