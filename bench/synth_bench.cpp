@@ -62,11 +62,11 @@ void BM_S16(benchmark::State &state, const char *kernel, ptrdiff_t stride) {
   run<int16_t>(state, kernel, stride, synthtab_synth_s16);
 }
 
-#define SYNTHTAB_KERNEL_BENCH(k)                   \
-  BENCHMARK_CAPTURE(BM_F64, k / stride1, #k, 1);   \
-  BENCHMARK_CAPTURE(BM_F64, k / stride2, #k, 2);   \
-  BENCHMARK_CAPTURE(BM_S16, k / stride1, #k, 1);   \
-  BENCHMARK_CAPTURE(BM_S16, k / stride2, #k, 2);   \
+#define SYNTHTAB_KERNEL_BENCH(k)                 \
+  BENCHMARK_CAPTURE(BM_F64, k / stride1, #k, 1); \
+  BENCHMARK_CAPTURE(BM_F64, k / stride2, #k, 2); \
+  BENCHMARK_CAPTURE(BM_S16, k / stride1, #k, 1); \
+  BENCHMARK_CAPTURE(BM_S16, k / stride2, #k, 2); \
   BENCHMARK_CAPTURE(BM_F32, k / stride2, #k, 2)
 
 SYNTHTAB_KERNEL_BENCH(scalar);

@@ -114,9 +114,7 @@ class FastVsReference : public ::testing::TestWithParam<std::tuple<std::string, 
   static int32_t scale() { return std::get<1>(GetParam()); }
 };
 
-TEST_P(FastVsReference, UniformRandomSubbands) {
-  EXPECT_WITHIN_BAR(compare(scale(), uniform(1)));
-}
+TEST_P(FastVsReference, UniformRandomSubbands) { EXPECT_WITHIN_BAR(compare(scale(), uniform(1))); }
 
 TEST_P(FastVsReference, SineInOneSubband) {
   // Low, middle and top subband; frequencies from near DC to near Nyquist of
@@ -359,10 +357,13 @@ TEST(Kernels, StateCarriesOverASwitchBetweenBlocks) {
   // A different kernel each block, on the same state: still the direct form.
   const std::vector<std::string> ok = kernels();
   std::size_t b = 0;
-  const Deviation d = compare(32768, [&ok, &b, src = uniform(6)](int i) {
-    synthtab_use_kernel(ok[(b++ * 7 / 3) % ok.size()].c_str());
-    return src(i);
-  }, 200);
+  const Deviation d = compare(
+      32768,
+      [&ok, &b, src = uniform(6)](int i) {
+        synthtab_use_kernel(ok[(b++ * 7 / 3) % ok.size()].c_str());
+        return src(i);
+      },
+      200);
   EXPECT_LE(d.dev, 1e-12 * std::max(1.0, d.peak));
 }
 

@@ -52,7 +52,8 @@ extern "C" {
 /* The state of one channel. A complete type, so it can live anywhere (stack,
  * static, inside a struct of your own) with no allocation and with only the
  * alignment of a double. Its fields are private: reach it only through the
- * functions below. A copy of a state continues from where the original was. */
+ * functions below. A copy of a state continues from where the original was;
+ * a zero-filled state is silent, as after synthtab_synth_init(). */
 typedef struct synthtab_synth {
   double priv_hist[2 * 32 * 16 + 3];
   const void *priv_self, *priv_kernel; /* where it was and what ran it last */
@@ -65,7 +66,7 @@ SYNTHTAB_API void synthtab_synth_init(synthtab_synth *s);
 /* 32 subband samples in; the next 32 output samples to out[0], out[stride],
  * ..., out[31 * stride], scaled by the scale of the latest
  * make_decode_tables() call. Stride 2 writes one channel of an interleaved
- * stereo buffer; any non-zero stride works, negative ones too. */
+ * stereo buffer; any stride works, negative ones too. */
 SYNTHTAB_API void synthtab_synth_f64(synthtab_synth *s, const double subbands[32], double *out,
                                      ptrdiff_t stride);
 
@@ -86,8 +87,8 @@ SYNTHTAB_API size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[
  * synthtab_synth_f64's output is the scale times this one's. Same threading
  * rules as above, apart from the tables. Fields private. */
 typedef struct synthtab_reference {
-  double priv_v[1024];     /* V of the latest block in [0..63], older after it */
-  double priv_n[64 * 32];  /* the matrixing cosines */
+  double priv_v[1024];    /* V of the latest block in [0..63], older after it */
+  double priv_n[64 * 32]; /* the matrixing cosines */
 } synthtab_reference;
 
 SYNTHTAB_API void synthtab_reference_init(synthtab_reference *r);

@@ -90,10 +90,10 @@ INLINE void dct_store(const double *s, double *run, double *other, unsigned slot
 #pragma GCC unroll 2
   for (int v = 0; v < 2; v++) {
     const v4 ah = rev(a[3 - v]), dh = rev(d[3 - v]), f = _mm256_loadu_pd(f1 + 4 * v);
-    q[v] = _mm256_add_pd(a[v], ah);                               // aa
-    q[2 + v] = _mm256_mul_pd(_mm256_sub_pd(a[v], ah), f);         // ad
-    q[4 + v] = _mm256_add_pd(d[v], dh);                           // da
-    q[6 + v] = _mm256_mul_pd(_mm256_sub_pd(d[v], dh), f);         // dd
+    q[v] = _mm256_add_pd(a[v], ah);                        // aa
+    q[2 + v] = _mm256_mul_pd(_mm256_sub_pd(a[v], ah), f);  // ad
+    q[4 + v] = _mm256_add_pd(d[v], dh);                    // da
+    q[6 + v] = _mm256_mul_pd(_mm256_sub_pd(d[v], dh), f);  // dd
   }
   const v4 c0[4] = {q[0], q[2], q[4], q[6]}, c1[4] = {q[1], q[3], q[5], q[7]};
   transpose(c0, z);
@@ -185,7 +185,8 @@ INLINE void window(const double *r, unsigned t, double *out) {
     if (m % 4 == 3)
       _mm256_storeu_pd(out + m - 3,
                        _mm256_xor_pd(reduce<true>(f[m - 3], f[m - 2], f[m - 1], f[m]), neg));
-    if (m % 4 == 0) _mm256_storeu_pd(out + 32 - m, reduce<false>(b[m], b[m - 1], b[m - 2], b[m - 3]));
+    if (m % 4 == 0)
+      _mm256_storeu_pd(out + 32 - m, reduce<false>(b[m], b[m - 1], b[m - 2], b[m - 3]));
   }
   f[16] = forward_sums(r + 16 * kSlots, wf + 32 * 16);
   // Output 16 is a forward sum among backward ones: sign its lanes first.
@@ -221,15 +222,16 @@ TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) 
   if (_mm256_movemask_pd(small) == 0xf) {
 #pragma GCC unroll 8
     for (int i = 0; i < 8; i++)
-      q[i] = _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
+      q[i] =
+          _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
   } else {
     const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
     __m256i kept = _mm256_setzero_si256();
 #pragma GCC unroll 8
     for (int i = 0; i < 8; i++) {
       const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
-      const v4 c = _mm256_min_pd(
-          _mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
+      const v4 c =
+          _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
       kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
       q[i] = _mm256_cvttpd_epi32(c);
     }

@@ -138,7 +138,6 @@ inline void window(const double *wf, const double *hf, const double *wb, const d
   }
 }
 
-
 void synth(double *h, const double *subbands, double *out, unsigned t) {
   v2 z[16];
   neg_dct32(subbands, z);
@@ -178,8 +177,8 @@ std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
   __m128d small = _mm_castsi128_pd(_mm_set1_epi32(-1));
 #pragma GCC unroll 16
   for (int i = 0; i < 16; i++)
-    small = _mm_and_pd(small, _mm_cmplt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(in + 2 * i)),
-                                           _mm_set1_pd(32767.5)));
+    small = _mm_and_pd(
+        small, _mm_cmplt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(in + 2 * i)), _mm_set1_pd(32767.5)));
   __m128i q[16];
   std::size_t clipped = 0;
   if (_mm_movemask_pd(small) == 3) {

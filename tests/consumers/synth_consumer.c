@@ -10,7 +10,7 @@
 #include <string.h>
 #include <synthtab/synth.h>
 
-static double window[512];   /* D[i], from the data file */
+static double window[512]; /* D[i], from the data file */
 static double cosines[64][32];
 
 static int read_window(const char *path) {
