@@ -10,12 +10,14 @@
 
 #include "kernels/kernel.h"
 
-// Rare paths kept out of line, so the per-block path needs no stack frame.
+// Other paths kept out of line, so the per-block path needs no stack frame.
 #if defined(__GNUC__)
 #define SYNTHTAB_COLD __attribute__((cold, noinline))
+#define SYNTHTAB_NOINLINE __attribute__((noinline))
 #define SYNTHTAB_UNROLL _Pragma("GCC unroll 32")
 #else
 #define SYNTHTAB_COLD
+#define SYNTHTAB_NOINLINE
 #define SYNTHTAB_UNROLL
 #endif
 
@@ -114,8 +116,8 @@ using synthtab::kernel::block;
 void synthtab_synth_init(synthtab_synth *s) { std::memset(s, 0, sizeof *s); }
 
 namespace {
-SYNTHTAB_COLD void f64_other(synthtab_synth *s, const double *subbands, double *out,
-                             ptrdiff_t stride) {
+SYNTHTAB_NOINLINE void f64_other(synthtab_synth *s, const double *subbands, double *out,
+                                 ptrdiff_t stride) {
   const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
   if (stride == 1) return block(k, s, subbands, out);
   double y[32];
