@@ -1,7 +1,7 @@
 // The seam between the filterbank's state and dispatch (synth.cpp) and the
 // kernels, one file per instruction set. Adding a kernel: a file here
-// defining a Kernel, one line in the list in synth.cpp, one condition in
-// src/CMakeLists.txt.
+// defining a Kernel, its name in the declaration below and in the list in
+// synth.cpp, and a condition in src/CMakeLists.txt.
 //
 // Matrixing. With X[n] = sum over k of S[k] cos(n (2k + 1) pi / 64), the
 // standard's 64 matrixed values V[0..63] of a block are, by the symmetries of
@@ -72,13 +72,9 @@ struct Kernel {
 // The portable definition of the PCM conversion, for kernels without their own.
 std::size_t pcm16_scalar(const double *in, int16_t *out, std::ptrdiff_t stride);
 
-extern const Kernel kScalar;
-#if defined(SYNTHTAB_KERNEL_SSE2)
-extern const Kernel kSse2;
-#endif
-#if defined(SYNTHTAB_KERNEL_AVX2)
-extern const Kernel kAvx2;
-#endif
+// Every kernel there is; a build defines those its CMake conditions select
+// (SYNTHTAB_KERNEL_<NAME>), and synth.cpp lists them in order of preference.
+extern const Kernel kScalar, kSse2, kAvx2;
 
 }  // namespace synthtab::kernel
 
