@@ -1,27 +1,38 @@
 #!/bin/sh
-# Instructions per output sample of the fast filterbank, counted by callgrind
-# over synthesize() alone (inclusive of what it calls), excluding the
-# driver's own set-up and loop.
-#   bench/callgrind.sh [BUILD_DIR] [BLOCKS]
+# Instructions per output sample of the filterbank, counted by callgrind over
+# the synthtab_synth_f64 (or _s16) call alone, inclusive of the dispatch and
+# the kernel, excluding the driver's own set-up and loop.
+#   bench/callgrind.sh [BUILD_DIR] [BLOCKS] [KERNEL] [f64|s16] [STRIDE]
 # BUILD_DIR defaults to build-release (configure it with
-# -DCMAKE_BUILD_TYPE=Release -DSYNTHTAB_BUILD_BENCH=ON).
+# -DCMAKE_BUILD_TYPE=Release -DSYNTHTAB_BUILD_BENCH=ON); KERNEL defaults to
+# the one the library picks (or SYNTHTAB_KERNEL).
 set -eu
 build=${1:-build-release}
 blocks=${2:-10000}
+kernel=${3:-${SYNTHTAB_KERNEL:-}}
+format=${4:-f64}
+stride=${5:-1}
 driver=$build/bench/synth_driver
+usage="usage: callgrind.sh [BUILD_DIR] [BLOCKS] [KERNEL] [f64|s16] [STRIDE]"
 if [ ! -x "$driver" ]; then
-  echo "callgrind.sh: no $driver; build the bench targets first (usage: callgrind.sh [BUILD_DIR] [BLOCKS])" >&2
+  echo "callgrind.sh: no $driver; build the bench targets first ($usage)" >&2
   exit 2
 fi
+case $format in f64 | s16) ;; *) echo "callgrind.sh: format must be f64 or s16 ($usage)" >&2; exit 2 ;; esac
 out=$(mktemp)
-trap 'rm -f "$out"' EXIT
-valgrind --tool=callgrind --callgrind-out-file="$out" \
-  --toggle-collect='synthtab::SynthesisFilterbank::synthesize*' "$driver" "$blocks" >/dev/null 2>&1
-ir=$(sed -n 's/^summary: *//p' "$out")
-if [ -z "$ir" ] || [ "$ir" -eq 0 ]; then
-  echo "callgrind.sh: callgrind counted nothing in synthesize()" >&2
+log=$(mktemp)
+trap 'rm -f "$out" "$log"' EXIT
+if ! valgrind --tool=callgrind --callgrind-out-file="$out" --toggle-collect="synthtab_synth_$format" \
+  "$driver" "$blocks" "${kernel:-}" "$format" "$stride" >"$log" 2>&1; then
+  cat "$log" >&2
   exit 1
 fi
-awk -v ir="$ir" -v b="$blocks" 'BEGIN {
-  printf "%d instructions in synthesize() over %d blocks: %.1f per block, %.2f per output sample\n",
-         ir, b, ir / b, ir / (b * 32) }'
+ir=$(sed -n 's/^summary: *//p' "$out")
+if [ -z "$ir" ] || [ "$ir" -eq 0 ]; then
+  echo "callgrind.sh: callgrind counted nothing in synthtab_synth_$format" >&2
+  exit 1
+fi
+name=$(sed -n 's/^\([a-z0-9]*\): .*blocks.*/\1/p' "$log")
+awk -v ir="$ir" -v b="$blocks" -v k="$name" -v f="$format" -v s="$stride" 'BEGIN {
+  printf "%s %s stride %d: %d instructions over %d blocks: %.1f per block, %.2f per output sample\n",
+         k, f, s, ir, b, ir / b, ir / (b * 32) }'

@@ -1,6 +1,6 @@
 // The synthesis tables: five DCT factor tables and the scaled window.
 // Layouts and the calling contract are in tabinit.h.
-#include "tabinit.h"
+#include <synthtab/tabinit.h>
 
 #include <cfloat>
 #include <cmath>

@@ -1,6 +1,7 @@
 # Checks a built or installed libsynthtab.so: the dynamic symbol table exports
-# the unit's four C names and none of its internals, dewin is read-only data,
-# and (given the unit's object file) nothing runs at start-up.
+# the unit's four C names and the filterbank's synthtab_* names, nothing else
+# (no C++ name), dewin is read-only data, libstdc++ is not needed, and (given
+# the unit's object file) nothing runs at start-up.
 #   cmake -DLIB=libsynthtab.so [-DOBJS=a.o|b.o] -P check_symbols.cmake
 find_program(NM nm REQUIRED)
 find_program(OBJDUMP objdump REQUIRED)
@@ -15,8 +16,24 @@ foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin")
     message(FATAL_ERROR "${LIB} does not export '${entry}':\n${dyn}")
   endif()
 endforeach()
-if(dyn MATCHES "cos(64|32|16|8|4)|tabinit")
-  message(FATAL_ERROR "${LIB} exports internals of the table unit:\n${dyn}")
+foreach(name IN ITEMS synth_init synth_f64 synth_f32 synth_s16 reference_init reference_f64
+                     kernel use_kernel)
+  if(NOT dyn MATCHES "[0-9a-f]+ T synthtab_${name}\n")
+    message(FATAL_ERROR "${LIB} does not export synthtab_${name}:\n${dyn}")
+  endif()
+endforeach()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" entries "${dyn}")
+foreach(entry IN LISTS entries)
+  string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${entry}")
+  # (AddressSanitizer adds an __odr_asan. marker per exported variable.)
+  if(NOT name MATCHES "^(__odr_asan\\.)?(make_decode_tables|pnts|dewin|decwin|synthtab_[a-z0-9_]+)$")
+    message(FATAL_ERROR "${LIB} exports '${name}', which is not part of its C interface:\n${dyn}")
+  endif()
+endforeach()
+
+execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE headers)
+if(headers MATCHES "NEEDED +(libstdc\\+\\+|libc\\+\\+)[^\n]*")
+  message(FATAL_ERROR "${LIB} needs a C++ runtime: ${CMAKE_MATCH_0}")
 endif()
 
 if(OBJS)

@@ -42,5 +42,12 @@ add_test(NAME consumers/subdir_cxx
          COMMAND ${CMAKE_COMMAND} -DSTEP=cmake -DSRC=${_c}/subdir_cxx -DWORK=${_work}/subdir_cxx
                  "-DARGS=${_tools}|-DSYNTHTAB_SOURCE_DIR=${PROJECT_SOURCE_DIR}" -P ${_c}/run.cmake)
 
+# The filterbank from strict C99, linked with the static library and -lm alone.
+add_test(NAME consumers/c99_static_synth
+         COMMAND ${CMAKE_COMMAND} -DSTEP=cc -DCC=${CMAKE_C_COMPILER} -DLIBDIR=${CMAKE_INSTALL_LIBDIR}
+                 -DSRC=${_c}/synth_consumer.c -DWORK=${_work}/c99_static_synth -DPREFIX=${_prefix}
+                 -DARGS=${PROJECT_SOURCE_DIR}/data/synthesis-window.txt -P ${_c}/run.cmake)
+
 set_tests_properties(consumers/installed_symbols consumers/find_c_shared consumers/find_cxx_static
-                     consumers/pkgconfig_c PROPERTIES FIXTURES_REQUIRED synthtab_prefix)
+                     consumers/pkgconfig_c consumers/c99_static_synth
+                     PROPERTIES FIXTURES_REQUIRED synthtab_prefix)

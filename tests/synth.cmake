@@ -5,3 +5,14 @@ target_link_libraries(synth_test PRIVATE synthtab::synthtab)
 target_compile_definitions(synth_test PRIVATE
   SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
 
+# SYNTHTAB_KERNEL at first use: a name this CPU runs is taken, any other is
+# ignored in favour of the default.
+foreach(case IN ITEMS "scalar=scalar" "bogus=default" "=default")
+  string(REPLACE "=" ";" kv "${case}")
+  list(GET kv 0 env)
+  list(GET kv 1 expect)
+  add_test(NAME synth_env_${env}
+           COMMAND synth_test --gtest_filter=Kernels.EnvironmentChoosesAtFirstUse)
+  set_tests_properties(synth_env_${env} PROPERTIES
+    ENVIRONMENT "SYNTHTAB_KERNEL=${env};SYNTHTAB_EXPECT=${expect}")
+endforeach()

@@ -1,5 +1,7 @@
-// The fast filterbank against the direct form over long runs of varied input,
-// the direct form against the window data, per-instance state, PCM output.
+// Every kernel of the fast filterbank against the direct form over long runs
+// of varied input, at stride 1 and 2 and in every output format; the direct
+// form against the window data; per-state behaviour; the choice of kernel;
+// PCM output.
 #include <gtest/gtest.h>
 #include <synthtab/synth.h>
 
@@ -7,6 +9,8 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -15,6 +19,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -27,26 +32,59 @@ using Source = std::function<Block(int)>;  // block number -> subband samples
 constexpr int kBlocks = 2400;
 const double kPi = std::acos(-1.0);
 
+// The kernels this machine runs, asked of the library itself.
+std::vector<std::string> kernels() {
+  const std::string before = synthtab_kernel();
+  std::vector<std::string> k;
+  for (const char *name : {"scalar", "sse2", "avx2", "neon"})
+    if (synthtab_use_kernel(name) == 0) k.push_back(name);
+  synthtab_use_kernel(before.c_str());
+  return k;
+}
+
 struct Deviation {
   double dev = 0;   // max |fast / scale - reference|
   double peak = 0;  // max |reference|
 };
 
-// Feeds blocks 0..n-1 of src to both paths at the given scale.
+// Feeds blocks 0..n-1 of src to both paths at the given scale. Beside the
+// f64 output at stride 1 that is measured, states of their own write f64,
+// f32 and s16 at stride 2 into interleaved buffers, which must hold exactly
+// the stride-1 output, its rounding to float, and to_pcm16 of it, with the
+// other channel untouched.
 Deviation compare(int32_t scale, const Source &src, int n = kBlocks) {
   make_decode_tables(scale);
-  SynthesisFilterbank fast;
+  synthtab_synth fast, f64, f32, s16;
+  for (synthtab_synth *f : {&fast, &f64, &f32, &s16}) synthtab_synth_init(f);
   ReferenceSynthesis ref;
   Deviation d;
   for (int b = 0; b < n; b++) {
     const Block s = src(b);
     Block y, z;
-    fast.synthesize(s.data(), y.data());
+    synthtab_synth_f64(&fast, s.data(), y.data(), 1);
     ref.synthesize(s.data(), z.data());
     for (int j = 0; j < 32; j++) {
       d.dev = std::max(d.dev, std::fabs(y[j] / scale - z[j]));
       d.peak = std::max(d.peak, std::fabs(z[j]));
     }
+
+    double y2[64];
+    float y32[64];
+    int16_t pcm[64], want[32];
+    std::fill(std::begin(y2), std::end(y2), 7.0);
+    std::fill(std::begin(y32), std::end(y32), 7.0f);
+    std::fill(std::begin(pcm), std::end(pcm), 7);
+    synthtab_synth_f64(&f64, s.data(), y2, 2);
+    synthtab_synth_f32(&f32, s.data(), y32, 2);
+    const std::size_t clipped = synthtab_synth_s16(&s16, s.data(), pcm, 2);
+    EXPECT_EQ(clipped, synthtab::to_pcm16(y.data(), 32, want)) << "block " << b;
+    for (int j = 0; j < 32; j++) {
+      EXPECT_EQ(y2[2 * j], y[j]) << "block " << b << ", sample " << j;
+      EXPECT_EQ(y32[2 * j], static_cast<float>(y[j])) << "block " << b << ", sample " << j;
+      EXPECT_EQ(pcm[2 * j], want[j]) << "block " << b << ", sample " << j << ": " << y[j];
+      EXPECT_TRUE(y2[2 * j + 1] == 7.0 && y32[2 * j + 1] == 7.0f && pcm[2 * j + 1] == 7);
+    }
+    if (::testing::Test::HasFailure()) break;
   }
   return d;
 }
@@ -68,11 +106,15 @@ Source uniform(uint64_t seed, double amplitude = 1.0) {
     EXPECT_LE(d_.dev, 1e-12 * std::max(1.0, d_.peak)) << "peak " << d_.peak; \
   } while (0)
 
-class FastVsReference : public ::testing::TestWithParam<int32_t> {};
+// Each test runs under one kernel at one scale.
+class FastVsReference : public ::testing::TestWithParam<std::tuple<std::string, int32_t>> {
+ protected:
+  void SetUp() override { ASSERT_EQ(synthtab_use_kernel(kernel().c_str()), 0); }
+  static const std::string &kernel() { return std::get<0>(GetParam()); }
+  static int32_t scale() { return std::get<1>(GetParam()); }
+};
 
-TEST_P(FastVsReference, UniformRandomSubbands) {
-  EXPECT_WITHIN_BAR(compare(GetParam(), uniform(1)));
-}
+TEST_P(FastVsReference, UniformRandomSubbands) { EXPECT_WITHIN_BAR(compare(scale(), uniform(1))); }
 
 TEST_P(FastVsReference, SineInOneSubband) {
   // Low, middle and top subband; frequencies from near DC to near Nyquist of
@@ -80,7 +122,7 @@ TEST_P(FastVsReference, SineInOneSubband) {
   for (int k : {0, 13, 31})
     for (double f : {0.003, 0.21, 0.49}) {
       SCOPED_TRACE("subband " + std::to_string(k) + ", frequency " + std::to_string(f));
-      EXPECT_WITHIN_BAR(compare(GetParam(), [k, f](int b) {
+      EXPECT_WITHIN_BAR(compare(scale(), [k, f](int b) {
         Block s{};
         s[k] = std::sin(2 * kPi * f * b + 0.3);
         return s;
@@ -91,7 +133,7 @@ TEST_P(FastVsReference, SineInOneSubband) {
 TEST_P(FastVsReference, IsolatedImpulses) {
   // One impulse every 19 blocks, walking through subbands, block parities and
   // history slots, with sign and size varying.
-  EXPECT_WITHIN_BAR(compare(GetParam(), [](int b) {
+  EXPECT_WITHIN_BAR(compare(scale(), [](int b) {
     Block s{};
     if (b % 19 == 0) s[(b / 19 * 7) % 32] = (b % 2 ? -1.0 : 1.0) * (1 + b % 5);
     return s;
@@ -101,7 +143,7 @@ TEST_P(FastVsReference, IsolatedImpulses) {
 TEST_P(FastVsReference, SilenceAfterLoudInput) {
   // 1000 blocks at the edge of what a decoder sees, then silence: within the
   // bar throughout, and exactly zero once the 16-block history has drained.
-  const int32_t scale = GetParam();
+  const int32_t scale = this->scale();
   EXPECT_WITHIN_BAR(
       compare(scale, [loud = uniform(2, 1e4)](int b) { return b < 1000 ? loud(b) : Block{}; }));
 
@@ -125,7 +167,51 @@ TEST_P(FastVsReference, SilenceAfterLoudInput) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Scales, FastVsReference, ::testing::Values(1, 32768, -32768));
+INSTANTIATE_TEST_SUITE_P(KernelsAndScales, FastVsReference,
+                         ::testing::Combine(::testing::ValuesIn(kernels()),
+                                            ::testing::Values(1, 32768, -32768)),
+                         [](const auto &info) {
+                           const int32_t s = std::get<1>(info.param);
+                           return std::get<0>(info.param) + "_" + (s < 0 ? "minus" : "") +
+                                  std::to_string(s < 0 ? -s : s);
+                         });
+
+TEST_P(FastVsReference, NaNBecomesSilenceCountedAsClipped) {
+  // A NaN subband reaches every output but 16 (whose matrixed value is 0).
+  make_decode_tables(scale());
+  synthtab_synth a, b;
+  synthtab_synth_init(&a);
+  synthtab_synth_init(&b);
+  Block in{}, y;
+  in[5] = std::numeric_limits<double>::quiet_NaN();
+  int16_t pcm[32], want[32];
+  synthtab_synth_f64(&a, in.data(), y.data(), 1);
+  EXPECT_EQ(synthtab_synth_s16(&b, in.data(), pcm, 1), synthtab::to_pcm16(y.data(), 32, want));
+  EXPECT_EQ(std::count(std::begin(pcm), std::end(pcm), 0), 32);
+  EXPECT_EQ(std::count_if(y.begin(), y.end(), [](double v) { return std::isnan(v); }), 31);
+}
+
+TEST_P(FastVsReference, StateContinuesAfterACopyToAnotherAlignment) {
+  // A copied state carries on exactly as the original, wherever it lands.
+  make_decode_tables(scale());
+  synthtab_synth a;
+  synthtab_synth_init(&a);
+  const Source src = uniform(5);
+  Block y, z;
+  for (int b = 0; b < 21; b++) synthtab_synth_f64(&a, src(b).data(), y.data(), 1);
+  for (std::size_t shift = 1; shift < 4; shift++) {
+    alignas(32) unsigned char raw[sizeof(synthtab_synth) + 32];
+    auto *copy = reinterpret_cast<synthtab_synth *>(raw + 8 * shift);
+    std::memcpy(copy, &a, sizeof a);
+    synthtab_synth orig = a;
+    for (int b = 21; b < 60; b++) {
+      const Block s = src(b);
+      synthtab_synth_f64(&orig, s.data(), y.data(), 1);
+      synthtab_synth_f64(copy, s.data(), z.data(), 1);
+      ASSERT_EQ(y, z) << "shift " << shift << ", block " << b;
+    }
+  }
+}
 
 // D[0..511] as printed in the data file.
 std::vector<double> window_data() {
@@ -249,6 +335,46 @@ TEST(ToPcm16, ClipsAtBothRailsAndCountsNaN) {
   EXPECT_EQ(synthtab::to_pcm16(in, std::size(in), out), 9u);
   for (std::size_t i = 0; i < std::size(in); i++) EXPECT_EQ(out[i], want[i]) << i;
   EXPECT_EQ(synthtab::to_pcm16(in, 0, out), 0u);
+}
+
+TEST(Kernels, UseKernelSwitchesOnlyToKernelsThisCpuRuns) {
+  const std::vector<std::string> ok = kernels();
+  ASSERT_FALSE(ok.empty());
+  EXPECT_EQ(ok.front(), "scalar");  // everywhere
+  for (const std::string &k : ok) {
+    EXPECT_EQ(synthtab_use_kernel(k.c_str()), 0);
+    EXPECT_EQ(synthtab_kernel(), k);
+    for (const char *bad : {"", "AVX2", "avx", "sse2 ", "fastest", "neon2"}) {
+      EXPECT_NE(synthtab_use_kernel(bad), 0) << bad;
+      EXPECT_EQ(synthtab_kernel(), k) << "after refusing '" << bad << "'";
+    }
+    EXPECT_NE(synthtab_use_kernel(nullptr), 0);
+    EXPECT_EQ(synthtab_kernel(), k);
+  }
+}
+
+TEST(Kernels, StateCarriesOverASwitchBetweenBlocks) {
+  // A different kernel each block, on the same state: still the direct form.
+  const std::vector<std::string> ok = kernels();
+  std::size_t b = 0;
+  const Deviation d = compare(
+      32768,
+      [&ok, &b, src = uniform(6)](int i) {
+        synthtab_use_kernel(ok[(b++ * 7 / 3) % ok.size()].c_str());
+        return src(i);
+      },
+      200);
+  EXPECT_LE(d.dev, 1e-12 * std::max(1.0, d.peak));
+}
+
+// Run by CTest with SYNTHTAB_KERNEL set and SYNTHTAB_EXPECT naming the
+// kernel that must then be in use ("default": the fastest this CPU runs).
+TEST(Kernels, EnvironmentChoosesAtFirstUse) {
+  const char *expect = std::getenv("SYNTHTAB_EXPECT");
+  if (!expect) GTEST_SKIP() << "SYNTHTAB_EXPECT not set";
+  const std::string first = synthtab_kernel();  // the first use in this process
+  const std::vector<std::string> ok = kernels();
+  EXPECT_EQ(first, std::string(expect) == "default" ? ok.back() : expect);
 }
 
 }  // namespace

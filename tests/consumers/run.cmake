@@ -2,6 +2,8 @@
 #   -DSTEP=install -DBUILD_DIR=... -DPREFIX=... [-DEXPECT=file]  install, check the layout
 #   -DSTEP=cmake -DSRC=... -DWORK=... [-DARGS=a|b] configure, build, run a CMake consumer
 #   -DSTEP=make -DSRC=... -DWORK=... -DPREFIX=... build and run the pkg-config consumer
+#   -DSTEP=cc -DCC=... -DSRC=file.c -DWORK=... -DPREFIX=... [-DARGS=a|b]
+#        compile SRC as strict C99 against the static library and -lm alone, run it
 function(run)
   execute_process(COMMAND ${ARGN} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE out)
   if(NOT rc EQUAL 0)
@@ -49,6 +51,13 @@ elseif(STEP STREQUAL "make")
   run(${CMAKE_COMMAND} -E env PKG_CONFIG_PATH=${lib}/pkgconfig
       make -C ${WORK} -f ${SRC}/Makefile SRCDIR=${SRC})
   run(${CMAKE_COMMAND} -E env LD_LIBRARY_PATH=${lib} ${WORK}/consumer)
+elseif(STEP STREQUAL "cc")
+  file(REMOVE_RECURSE ${WORK})
+  file(MAKE_DIRECTORY ${WORK})
+  string(REPLACE "|" ";" ARGS "${ARGS}")
+  run(${CC} -std=c99 -pedantic-errors -Wall -Wextra -I${PREFIX}/include -o ${WORK}/consumer ${SRC}
+      ${PREFIX}/${LIBDIR}/libsynthtab.a -lm)
+  run(${WORK}/consumer ${ARGS})
 else()
   message(FATAL_ERROR "unknown STEP '${STEP}'")
 endif()

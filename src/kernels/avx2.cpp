@@ -1,0 +1,277 @@
+// The AVX2 kernel: four doubles per register and fused multiply-adds, chosen
+// at run time on CPUs with AVX2 and FMA. Only the functions marked TARGET use
+// those instructions, so the file builds for the base ISA and its CPU check
+// runs anywhere. Scheme in kernel.h; this kernel keeps no mirror rows: it
+// reads each forward row once for two outputs, forwards for output m and
+// lane-reversed for output 32 - m, which costs what the mirror rows' loads
+// would and saves their stores.
+//
+// Every operation, fused ones included, is one IEEE operation per lane in the
+// order written, so the results depend on the source alone.
+#include <cpuid.h>
+#include <immintrin.h>
+
+#include "kernel.h"
+
+#define TARGET __attribute__((target("avx2,fma")))
+#define INLINE TARGET inline __attribute__((always_inline))
+
+namespace synthtab::kernel {
+namespace {
+
+using v4 = __m256d;
+using v2 = __m128d;
+
+TARGET inline v4 rev(v4 x) { return _mm256_permute4x64_pd(x, 0x1b); }
+TARGET inline v4 bcast(const double *p) { return _mm256_broadcast_sd(p); }
+
+// One halving of a 2n-point DCT on the four lanes at once: lo[i], hi[i] are
+// z[i] and z[2n-1-i]; sums to s, factor-scaled differences to d. The sum
+// chain of a negated DCT takes its differences the other way round.
+template <int n, bool flip>
+TARGET inline void halve(const v4 *z, v4 *s, v4 *d, const double *f) {
+#pragma GCC unroll 4
+  for (int i = 0; i < n; i++) {
+    const v4 lo = z[i], hi = z[2 * n - 1 - i];
+    s[i] = _mm256_add_pd(lo, hi);
+    d[i] = _mm256_mul_pd(flip ? _mm256_sub_pd(hi, lo) : _mm256_sub_pd(lo, hi), bcast(f + i));
+  }
+}
+
+// The negated 8-point DCT of each lane of z[0..7], in place.
+TARGET inline void neg_dct8(v4 *z) {
+  v4 a[8], b[8];
+  halve<4, true>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
+  halve<2, true>(a, b, b + 2, pnts[3]);
+  halve<2, false>(a + 4, b + 4, b + 6, pnts[3]);
+  halve<1, true>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
+#pragma GCC unroll 4
+  for (int k = 2; k < 8; k += 2) halve<1, false>(b + k, a + k, a + k + 1, pnts[4]);
+  a[0] = _mm256_sub_pd(_mm256_setzero_pd(), a[0]);  // the end of the sum chain
+  // Merge the 2-point DCTs into 4-point ones, then those into the 8-point one:
+  // X[2k] = U[k], X[2k + 1] = V[k] + V[k + 1].
+#pragma GCC unroll 2
+  for (int k = 0; k < 8; k += 4) {
+    b[k] = a[k];
+    b[k + 1] = _mm256_add_pd(a[k + 2], a[k + 3]);
+    b[k + 2] = a[k + 1];
+    b[k + 3] = a[k + 3];
+  }
+#pragma GCC unroll 4
+  for (int k = 0; k < 4; k++) {
+    z[2 * k] = b[k];
+    z[2 * k + 1] = k < 3 ? _mm256_add_pd(b[4 + k], b[5 + k]) : b[7];
+  }
+}
+
+// 4x4 transpose: lane l of r[i] = lane i of c[l].
+TARGET inline void transpose(const v4 *c, v4 *r) {
+  const v4 t0 = _mm256_unpacklo_pd(c[0], c[1]), t1 = _mm256_unpackhi_pd(c[0], c[1]);
+  const v4 t2 = _mm256_unpacklo_pd(c[2], c[3]), t3 = _mm256_unpackhi_pd(c[2], c[3]);
+  r[0] = _mm256_permute2f128_pd(t0, t2, 0x20);
+  r[1] = _mm256_permute2f128_pd(t1, t3, 0x20);
+  r[2] = _mm256_permute2f128_pd(t0, t2, 0x31);
+  r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
+}
+
+// Stores the block's -X[n] into the history (table in kernel.h).
+// The 32-point DCT: two plain halvings leave four 8-point DCTs, of
+// aa = sums of sums, ad, da and dd, which run negated side by side in the
+// lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
+INLINE void dct_store(const double *s, double *run, double *other, unsigned slot) {
+  const double *f0 = pnts[0], *f1 = pnts[1];
+  v4 a[4], d[4], q[8], z[8];
+#pragma GCC unroll 4
+  for (int v = 0; v < 4; v++) {
+    const v4 lo = _mm256_loadu_pd(s + 4 * v), hi = rev(_mm256_loadu_pd(s + 28 - 4 * v));
+    a[v] = _mm256_add_pd(lo, hi);
+    d[v] = _mm256_mul_pd(_mm256_sub_pd(lo, hi), _mm256_loadu_pd(f0 + 4 * v));
+  }
+#pragma GCC unroll 2
+  for (int v = 0; v < 2; v++) {
+    const v4 ah = rev(a[3 - v]), dh = rev(d[3 - v]), f = _mm256_loadu_pd(f1 + 4 * v);
+    q[v] = _mm256_add_pd(a[v], ah);                        // aa
+    q[2 + v] = _mm256_mul_pd(_mm256_sub_pd(a[v], ah), f);  // ad
+    q[4 + v] = _mm256_add_pd(d[v], dh);                    // da
+    q[6 + v] = _mm256_mul_pd(_mm256_sub_pd(d[v], dh), f);  // dd
+  }
+  const v4 c0[4] = {q[0], q[2], q[4], q[6]}, c1[4] = {q[1], q[3], q[5], q[7]};
+  transpose(c0, z);
+  transpose(c1, z + 4);
+  neg_dct8(z);
+
+  // g[k] = (-A[2k], -A[2k + 1], -D[2k], -D[2k + 1]) for the 16-point DCTs A of
+  // the sums and D of the differences; then -X[4k] = -A[2k],
+  // -X[4k + 2] = -A[2k + 1], -X[4k + 1] = -D[2k] - D[2k + 1],
+  // -X[4k + 3] = -D[2k + 1] - D[2k + 2].
+  v2 lo[8], hi[9];
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; k++) {
+    const v4 g = k < 7 ? _mm256_blend_pd(z[k], _mm256_add_pd(z[k], z[k + 1]), 0xa) : z[k];
+    lo[k] = _mm256_castpd256_pd128(g);
+    hi[k] = _mm256_extractf128_pd(g, 1);
+  }
+  hi[8] = _mm_setzero_pd();
+  double *const fwd = run + slot, *const back = other + slot;
+  const auto row = [](double *base, int r) { return base + r * kSlots; };
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; k++) {
+    const v2 odd = _mm_add_pd(hi[k], _mm_shuffle_pd(hi[k], hi[k + 1], 1));
+    const int n[4] = {4 * k, 4 * k + 2, 4 * k + 1, 4 * k + 3};
+    const v2 val[2] = {lo[k], odd};
+#pragma GCC unroll 4
+    for (int i = 0; i < 4; i++) {
+      const int m = n[i];
+      double *dst = m < 16 ? row(back, 16 - m) : row(fwd, m - 16);
+      if (i % 2 == 0)
+        _mm_storel_pd(dst, val[i / 2]);
+      else
+        _mm_storeh_pd(dst, val[i / 2]);
+      if (m == 16) _mm_storel_pd(row(back, 0), val[0]);
+    }
+  }
+}
+
+// The forward and backward partial sums of row m: lane l of f sums the slots
+// l mod 4 against the window forwards, lane l of b the slots reversed against
+// it backwards (wb[q] is the window for slots 4q + 3 down to 4q).
+TARGET inline void row_sums(const double *r, const double *wf, const double *const *wb, v4 &f,
+                            v4 &b) {
+  v4 h = _mm256_load_pd(r);
+  f = _mm256_mul_pd(h, _mm256_loadu_pd(wf));
+  b = _mm256_mul_pd(rev(h), _mm256_loadu_pd(wb[0]));
+#pragma GCC unroll 4
+  for (int q = 1; q < 4; q++) {
+    h = _mm256_load_pd(r + 4 * q);
+    f = _mm256_fmadd_pd(h, _mm256_loadu_pd(wf + 4 * q), f);
+    b = _mm256_fmadd_pd(rev(h), _mm256_loadu_pd(wb[q]), b);
+  }
+}
+
+TARGET inline v4 forward_sums(const double *r, const double *wf) {
+  v4 f = _mm256_mul_pd(_mm256_load_pd(r), _mm256_loadu_pd(wf));
+#pragma GCC unroll 4
+  for (int q = 1; q < 4; q++)
+    f = _mm256_fmadd_pd(_mm256_load_pd(r + 4 * q), _mm256_loadu_pd(wf + 4 * q), f);
+  return f;
+}
+
+// (sum of lanes of a, b, c, d): of (l0 - l1) + (l2 - l3) with sub, of
+// (l0 + l1) + (l2 + l3) without.
+template <bool sub>
+TARGET inline v4 reduce(v4 a, v4 b, v4 c, v4 d) {
+  const v4 x = sub ? _mm256_hsub_pd(a, b) : _mm256_hadd_pd(a, b);
+  const v4 y = sub ? _mm256_hsub_pd(c, d) : _mm256_hadd_pd(c, d);
+  return _mm256_add_pd(_mm256_blend_pd(x, y, 0xc), _mm256_permute2f128_pd(x, y, 0x21));
+}
+
+// The 32 outputs of a block of parity p from run r. Lane l of a forward sum
+// holds ages of parity (l + p) mod 2: the output is (l0 - l1) + (l2 - l3),
+// negated at odd p. Rows are taken in pairs (m, 32 - m) as they share their
+// history, and outputs are written four at a time as they complete.
+template <int p>
+INLINE void window(const double *r, unsigned t, double *out) {
+  const v4 neg = _mm256_set1_pd(p ? -0.0 : 0.0);
+  const double *wf = decwin + t;
+  const double *wb[4];
+#pragma GCC unroll 4
+  for (int q = 0; q < 4; q++) wb[q] = decwin + ((12 - t - 4 * q) & 15);
+  v4 f[17], b[16];
+  f[0] = forward_sums(r, wf);
+#pragma GCC unroll 16
+  for (int m = 1; m < 16; m++) {
+    const double *wbm[4] = {wb[0] + 32 * m, wb[1] + 32 * m, wb[2] + 32 * m, wb[3] + 32 * m};
+    row_sums(r + m * kSlots, wf + 32 * m, wbm, f[m], b[m]);
+    if (m % 4 == 3)
+      _mm256_storeu_pd(out + m - 3,
+                       _mm256_xor_pd(reduce<true>(f[m - 3], f[m - 2], f[m - 1], f[m]), neg));
+    if (m % 4 == 0)
+      _mm256_storeu_pd(out + 32 - m, reduce<false>(b[m], b[m - 1], b[m - 2], b[m - 3]));
+  }
+  f[16] = forward_sums(r + 16 * kSlots, wf + 32 * 16);
+  // Output 16 is a forward sum among backward ones: sign its lanes first.
+  const v4 alt = _mm256_xor_pd(_mm256_set_pd(-0.0, 0.0, -0.0, 0.0), neg);
+  _mm256_storeu_pd(out + 16, reduce<false>(_mm256_xor_pd(f[16], alt), b[15], b[14], b[13]));
+}
+
+TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
+  const unsigned p = t & 1;
+  double *const run = h + p * kRun;
+  dct_store(subbands, run, h + (p ^ 1) * kRun, (16 - t) & 15);
+  if (p)
+    window<1>(run, t, out);
+  else
+    window<0>(run, t, out);
+}
+
+// As the SSE2 kernel's conversion (see there), four samples at a time, with
+// a shortcut for the usual block where every |x| < 32767.5 (so nothing clips
+// and nothing is NaN): then rounding is all there is to do.
+TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
+  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
+  v4 x[8];
+  v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    x[i] = _mm256_loadu_pd(in + 4 * i);
+    small = _mm256_and_pd(
+        small, _mm256_cmp_pd(_mm256_andnot_pd(sign, x[i]), _mm256_set1_pd(32767.5), _CMP_LT_OQ));
+  }
+  __m128i q[8];
+  std::size_t clipped = 0;
+  if (_mm256_movemask_pd(small) == 0xf) {
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++)
+      q[i] =
+          _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
+  } else {
+    const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
+    __m256i kept = _mm256_setzero_si256();
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
+      const v4 c =
+          _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
+      kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
+      q[i] = _mm256_cvttpd_epi32(c);
+    }
+    alignas(32) int64_t n[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
+    clipped = static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
+  }
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; i++) {
+    const __m128i p = _mm_packs_epi32(q[2 * i], q[2 * i + 1]);
+    if (stride == 1) {
+      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * i), p);
+    } else {
+      int16_t *o = out + 8 * i * stride;
+      o[0] = static_cast<int16_t>(_mm_extract_epi16(p, 0));
+      o[stride] = static_cast<int16_t>(_mm_extract_epi16(p, 1));
+      o[2 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 2));
+      o[3 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 3));
+      o[4 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 4));
+      o[5 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 5));
+      o[6 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 6));
+      o[7 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 7));
+    }
+  }
+  return clipped;
+}
+
+// AVX2 and FMA in the CPU, and YMM state saved by the OS.
+bool supported() {
+  unsigned a, b, c, d;
+  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_FMA) || !(c & bit_AVX) || !(c & bit_OSXSAVE))
+    return false;
+  unsigned lo, hi;
+  __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
+  if ((lo & 6) != 6) return false;
+  return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2);
+}
+
+}  // namespace
+
+const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false};
+
+}  // namespace synthtab::kernel

@@ -1,0 +1,81 @@
+// The seam between the filterbank's state and dispatch (synth.cpp) and the
+// kernels, one file per instruction set. Adding a kernel: a file here
+// defining a Kernel, its name in the declaration below and in the list in
+// synth.cpp, and a condition in src/CMakeLists.txt.
+//
+// Matrixing. With X[n] = sum over k of S[k] cos(n (2k + 1) pi / 64), the
+// standard's 64 matrixed values V[0..63] of a block are, by the symmetries of
+// the cosine,
+//   V[j]      =  X[16 + j]  (j = 0..15),   V[16] = 0,
+//   V[32 + j] = -X[16 - j]  (j = 0..16),
+//   V[32 - j] = -V[j],  V[64 - j] = V[32 + j]  (j = 1..15),
+// so a 32-point DCT gives all of them. Every kernel computes it by halving:
+// the sums s[i] + s[n-1-i] and the differences (s[i] - s[n-1-i]) * pnts[k][i]
+// have DCTs U and V with X[2k] = U[k], X[2k + 1] = V[k] + V[k + 1].
+//
+// Windowing. Output j sums D[32 g + j] times V[j] of the block g blocks old
+// (g even) or V[32 + j] of it (g odd), g = 0..15. For j = 0..16 the 16 window
+// values are row j of decwin, which holds -scale * D[32 g + j] in column g.
+// For j = 32 - m, m = 1..15, D[32 g + j] = -D[32 (15 - g) + m]: row m read
+// backwards.
+//
+// History: double h[2][32][16], h[run][row][slot]; block t (mod 16) of
+// parity p = t & 1 writes slot -t mod 16 and reads run p. Which of V[m] and
+// V[32 + m] a block contributes to row m flips with its age, so each row
+// keeps two runs, one read at even block numbers and one at odd ones. Every
+// stored value is -X[n] of a block (the minus absorbs decwin's):
+//
+//   DCT output   run      row      slot   -X[n] is
+//   n = 0        p ^ 1    16       -t     V[48]
+//   n = 1..15    p ^ 1    16 - n   -t     V[48 - n]
+//   n = 16       p, p^1   0        -t     -V[0] = V[32]
+//   n = 17..31   p        n - 16   -t     -V[n - 16]
+//
+// (Row 16 of run p keeps 0 at the slots of parity p: V[16] = 0.) At block t,
+// slot s of run p, row m holds the block of age g = (s + t) mod 16. Output
+// j = 0..16 is then the sum over s of decwin[32 j + t + s] * h[p][j][s] with
+// the odd ages negated, and output 32 - m the plain sum over s of
+// decwin[32 m + (15 - t - s) mod 16] * h[p][m][s]. Kernels that prefer to
+// read that backward window forwards keep mirror rows: row 16 + m of each
+// run holds row m in reversed slot order, h[r][16 + m][s] = h[r][m][-s].
+#ifndef SYNTHTAB_KERNELS_KERNEL_H
+#define SYNTHTAB_KERNELS_KERNEL_H
+
+#include <synthtab/synth.h>
+
+#include <cstddef>
+#include <cstdint>
+
+namespace synthtab::kernel {
+
+constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
+
+// One block: reads all 32 subbands, writes the block's values into the
+// history h (32-byte aligned, [2][32][16]) at block number t (mod 16), then
+// the 32 output samples to out (contiguous). The argument order follows the
+// public calls' (state, subbands, out, stride), so the dispatch moves no
+// registers.
+using SynthFn = void (*)(double *h, const double *subbands, double *out, unsigned t);
+
+// 32 samples to 16-bit PCM at a stride, as synthtab_synth_s16 defines it;
+// returns the number clipped.
+using Pcm16Fn = std::size_t (*)(const double *in, int16_t *out, std::ptrdiff_t stride);
+
+struct Kernel {
+  const char *name;
+  bool (*supported)();  // whether this CPU runs it
+  SynthFn synth;
+  Pcm16Fn pcm16;
+  bool mirror;  // reads and keeps the mirror rows
+};
+
+// The portable definition of the PCM conversion, for kernels without their own.
+std::size_t pcm16_scalar(const double *in, int16_t *out, std::ptrdiff_t stride);
+
+// Every kernel there is; a build defines those its CMake conditions select
+// (SYNTHTAB_KERNEL_<NAME>), and synth.cpp lists them in order of preference.
+extern const Kernel kScalar, kSse2, kAvx2;
+
+}  // namespace synthtab::kernel
+
+#endif  // SYNTHTAB_KERNELS_KERNEL_H
