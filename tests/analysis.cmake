@@ -11,3 +11,11 @@ set_target_properties(analysis_c PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
 target_link_libraries(analysis_c PRIVATE synthtab::synthtab)
 synthtab_strict(analysis_c)
 add_test(NAME analysis_c COMMAND analysis_c)
+
+# Real recordings, read with libsndfile (found by the tool's build).
+if(TARGET PkgConfig::SNDFILE)
+  synthtab_gtest(recording_test recording_test.cpp)
+  target_link_libraries(recording_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_compile_definitions(recording_test PRIVATE
+    SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
+endif()

@@ -1,52 +1,17 @@
-// The analysis filterbank against its direct form written out here, and
-// analysis + synthesis rebuilding synthetic input 481 samples late.
+// The analysis filterbank against its direct form, and analysis + synthesis
+// rebuilding synthetic input 481 samples late.
 #include <gtest/gtest.h>
 #include <synthtab/analysis.h>
 
-#include <algorithm>
-#include <array>
 #include <cmath>
-#include <cstring>
-#include <fstream>
 #include <random>
-#include <sstream>
-#include <string>
 #include <vector>
 
-#include "roundtrip.h"
+#include "analysis_helpers.h"
 
 namespace {
 
 const double kPi = std::acos(-1.0);
-
-// The direct form, one formula per step, the window read from the data file.
-class DirectAnalysis {
- public:
-  DirectAnalysis() {
-    std::ifstream in(SYNTHTAB_WINDOW_DATA);
-    for (std::string line; std::getline(in, line);) {
-      std::istringstream fields(line);
-      int i;
-      double d;
-      if (line[0] != '#' && fields >> i >> d && i >= 0 && i < 512) c_[i] = d / 32;
-    }
-  }
-
-  void analyze(const double *in, double *s) {
-    std::memmove(x_ + 32, x_, 480 * sizeof(double));
-    for (int i = 0; i < 32; i++) x_[i] = in[31 - i];
-    double y[64] = {};
-    for (int i = 0; i < 64; i++)
-      for (int j = 0; j < 8; j++) y[i] += c_[i + 64 * j] * x_[i + 64 * j];
-    for (int i = 0; i < 32; i++) {
-      s[i] = 0;
-      for (int k = 0; k < 64; k++) s[i] += std::cos((2 * i + 1) * (k - 16) * kPi / 64) * y[k];
-    }
-  }
-
- private:
-  double c_[512] = {}, x_[512] = {};
-};
 
 std::vector<double> noise(std::size_t n, unsigned seed, double amp = 1.0) {
   std::mt19937_64 gen(seed);
@@ -60,23 +25,6 @@ std::vector<double> sine(std::size_t n, double cycles_per_sample, double amp = 0
   std::vector<double> x(n);
   for (std::size_t i = 0; i < n; i++) x[i] = amp * std::sin(2 * kPi * cycles_per_sample * i + 0.4);
   return x;
-}
-
-// Max |fast - direct| over the blocks of x, relative to max(1, max |direct|).
-double deviation(const std::vector<double> &x) {
-  synthtab::AnalysisFilterbank fast;
-  DirectAnalysis direct;
-  double dev = 0, peak = 0;
-  for (std::size_t b = 0; b + 32 <= x.size(); b += 32) {
-    double s[32], r[32];
-    fast.analyze(&x[b], s);
-    direct.analyze(&x[b], r);
-    for (int i = 0; i < 32; i++) {
-      dev = std::max(dev, std::fabs(s[i] - r[i]));
-      peak = std::max(peak, std::fabs(r[i]));
-    }
-  }
-  return dev / std::max(1.0, peak);
 }
 
 TEST(Analysis, MatchesTheDirectForm) {
