@@ -88,14 +88,15 @@ void synthtab_analysis_init(synthtab_analysis *a) { std::memset(a, 0, sizeof *a)
 
 void synthtab_analysis_f64(synthtab_analysis *a, const double *in, ptrdiff_t stride,
                            double subbands[32]) {
-  const unsigned t = (a->newest_ + 1) & 15;
-  double *const row = a->history_[t];
+  const unsigned t = (a->priv_newest + 1) & 15;
+  double *const row = a->priv_history[t];
   for (int r = 0; r < 32; r++) row[r] = in[(31 - r) * stride];
-  a->newest_ = t;
+  a->priv_newest = t;
 
   double y[64] = {};
   for (unsigned b = 0; b < 16; b++) {
-    const double *x = a->history_[(t - b) & 15], *c = synthtab::detail::kSynthesisWindow + 32 * b;
+    const double *x = a->priv_history[(t - b) & 15],
+                 *c = synthtab::detail::kSynthesisWindow + 32 * b;
     double *yh = y + 32 * (b & 1);
     for (int r = 0; r < 32; r++) yh[r] += c[r] * x[r];
   }

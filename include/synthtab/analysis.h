@@ -35,8 +35,7 @@
 #define SYNTHTAB_ANALYSIS_H
 
 #include <stddef.h>
-
-#include "tabinit.h" /* SYNTHTAB_API */
+#include <synthtab/tabinit.h> /* SYNTHTAB_API */
 
 #ifdef __cplusplus
 extern "C" {
@@ -44,8 +43,8 @@ extern "C" {
 
 /* The state of one channel. Its fields are private: use the functions. */
 typedef struct synthtab_analysis {
-  double history_[16][32]; /* the last 16 input blocks, each newest first */
-  unsigned newest_;        /* the row of history_ holding the latest block */
+  double priv_history[16][32]; /* the last 16 input blocks, each newest first */
+  unsigned priv_newest;        /* the row of priv_history holding the latest block */
 } synthtab_analysis;
 
 /* Sets a to silence: before first use, or to restart a stream. */
