@@ -2,14 +2,16 @@
 
 include(GNUInstallDirs)
 
+# The tests are off by default: the plain build is the library and the tool.
+# At top level BUILD_TESTING switches them, as often as it changes; as a
+# subproject only SYNTHTAB_BUILD_TESTS does.
+option(SYNTHTAB_BUILD_TESTS "Build the tests" OFF)
 if(PROJECT_IS_TOP_LEVEL)
-  include(CTest)  # defines BUILD_TESTING, ON by default
-  set(_synthtab_top_tests ${BUILD_TESTING})
-else()
-  set(_synthtab_top_tests OFF)
+  option(BUILD_TESTING "Build the tests (GoogleTest, CTest)" OFF)
+  if(BUILD_TESTING)
+    set(SYNTHTAB_BUILD_TESTS ON)
+  endif()
 endif()
-
-option(SYNTHTAB_BUILD_TESTS "Build the tests" ${_synthtab_top_tests})
 option(SYNTHTAB_BUILD_TOOLS "Build the synthtab command-line tool" ${PROJECT_IS_TOP_LEVEL})
 option(SYNTHTAB_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" OFF)
 option(SYNTHTAB_INSTALL "Generate install rules" ${PROJECT_IS_TOP_LEVEL})

@@ -8,6 +8,13 @@ target_link_libraries(cli_test PRIVATE synthtab::synthtab)
 target_compile_definitions(cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
 add_dependencies(cli_test synthtab_cli)
 
+# render and verify end to end; audio is read back with libsndfile.
+synthtab_gtest(render_test render_test.cpp)
+target_link_libraries(render_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+target_compile_definitions(render_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
+                                               $<$<BOOL:${SYNTHTAB_SANITIZE}>:SYNTHTAB_SANITIZED>)
+add_dependencies(render_test synthtab_cli)
+
 # The C output, compiled on its own as strict C99, must equal the live tables
 # bit for bit. The tool writes to a temporary so a failed run leaves no file.
 foreach(scale IN ITEMS 32768 -2147483648 0)

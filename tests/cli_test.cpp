@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <synthtab/tabinit.h>
 #include <synthtab/version.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -108,6 +110,8 @@ TEST(CliInfo, HelpAndVersion) {
     const Outcome r = run({"--scale", "5", opt});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(starts(r.out, "usage: synthtab ")) << r.out;
+    EXPECT_NE(r.out.find("\n  synthtab render "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("\n  synthtab verify "), std::string::npos) << r.out;
     EXPECT_EQ(r.err, "");
   }
   const Outcome r = run({"--version"});
@@ -133,7 +137,7 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
       {{"--bogus"}, "'--bogus'"},
       {{"--help=yes"}, "--help"},
       {{"--scale", "5", "stray"}, "'stray'"},
-      {{"frobnicate"}, "'frobnicate'"},  // no such command
+      {{"frobnicate"}, "render, verify or synthtab ["},  // no such command
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.named);
@@ -149,15 +153,41 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
   }
 }
 
+// Every command reports a failed write of stdout with exit 1: stdout is a
+// node with the full device's numbers, made in a folder of the test's own.
 TEST(CliOutput, FailedWriteIsAnError) {
-  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
-  for (const std::vector<std::string> &args :
-       std::vector<std::vector<std::string>>{{}, {"--format", "c"}, {"--version"}}) {
-    const Outcome r = run(args, "/dev/full");
+  char dir[] = "/tmp/synthtab-cli-XXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string full = std::string(dir) + "/full";
+  if (mknod(full.c_str(), S_IFCHR | 0600, makedev(1, 7)) != 0) {
+    rmdir(dir);
+    GTEST_SKIP() << "cannot make a device node here";
+  }
+  for (const std::vector<std::string> &args : std::vector<std::vector<std::string>>{
+           {}, {"--format", "c"}, {"--version"}, {"render", "--help"}, {"verify", "--blocks=1"}}) {
+    const Outcome r = run(args, full.c_str());
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.err.find('\n'), r.err.size() - 1) << r.err;
     EXPECT_NE(r.err.find("cannot write"), std::string::npos) << r.err;
   }
+  unlink(full.c_str());
+  rmdir(dir);
+}
+
+// Operands are cut to the same number of characters whatever their bytes,
+// and bytes that are not UTF-8 are shown escaped.
+TEST(CliArgs, LongOperandsAreCutToAShortLine) {
+  for (const std::string &op : {std::string(100000, '\x80'), std::string(100000, 'x'),
+                                std::string(30000, '\xE2') + "\x82\xAC"}) {
+    const Outcome r = run({"--format", op});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_LT(r.err.size(), 400u);
+    EXPECT_NE(r.err.find("...", 0), std::string::npos);
+  }
+  const Outcome euro = run({std::string(100, '\xE2') + "\x82\xAC"});  // 100 bad bytes, then one €
+  EXPECT_NE(euro.err.find("'\\xE2\\xE2"), std::string::npos) << euro.err;
+  const Outcome ok = run({"--format", "\xE2\x82\xAC"});
+  EXPECT_NE(ok.err.find("'\xE2\x82\xAC'"), std::string::npos) << ok.err;
 }
 
 }  // namespace

@@ -1,9 +1,13 @@
 // synthtab render and verify, run as separate processes: render's output
-// against the direct form computed here, WAV read back through libsndfile;
-// bad input exits 2 with one line on stderr and leaves no file behind.
+// against the direct form computed here, audio read back through libsndfile;
+// bad input exits 2 with one line on stderr and leaves no file behind; FIFOs,
+// device nodes, links and signals, all inside a folder of the test's own.
 #include <gtest/gtest.h>
 #include <sndfile.h>
 #include <synthtab/synth.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -16,6 +20,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "spawn.h"
@@ -51,6 +56,31 @@ std::vector<double> read_f64(const fs::path &p) {
   return v;
 }
 
+// Writes bytes into a FIFO, or reads one to its end, from a thread of its own.
+class FifoPeer {
+ public:
+  FifoPeer(const fs::path &fifo, std::string feed) : feed_(std::move(feed)) {
+    t_ = std::thread([this, fifo] {
+      if (std::FILE *f = std::fopen(fifo.c_str(), feed_.empty() ? "rb" : "wb")) {
+        std::setvbuf(f, nullptr, _IONBF, 0);
+        if (feed_.empty())
+          got_ = slurp(f);  // closes f
+        else
+          std::fwrite(feed_.data(), 1, feed_.size(), f), std::fclose(f);
+      }
+    });
+  }
+  ~FifoPeer() { join(); }
+  const std::string &join() {
+    if (t_.joinable()) t_.join();
+    return got_;
+  }
+
+ private:
+  std::string feed_, got_;
+  std::thread t_;
+};
+
 class RenderTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -60,9 +90,17 @@ class RenderTest : public ::testing::Test {
   }
   void TearDown() override { fs::remove_all(dir_); }
 
-  Outcome tool(std::vector<std::string> args) {
+  static std::vector<std::string> cmd(std::vector<std::string> args) {
     args.insert(args.begin(), SYNTHTAB_CLI);
-    return spawn(args);
+    return args;
+  }
+  Outcome tool(std::vector<std::string> args, const char *out = nullptr, const char *in = nullptr) {
+    return spawn(cmd(std::move(args)), out, in);
+  }
+  std::string at(const std::string &name) const { return (dir_ / name).string(); }
+  std::string fifo(const std::string &name) const {
+    EXPECT_EQ(mkfifo(at(name).c_str(), 0600), 0);
+    return at(name);
   }
 
   std::set<std::string> files() const {
@@ -133,60 +171,102 @@ TEST_F(RenderTest, F64MatchesTheDirectFormMonoAndStereo) {
   }
 }
 
-TEST_F(RenderTest, WavMatchesTheDirectFormWithinOneStepAndCountsClipping) {
-  // Quiet mono stays in range; loud stereo clips at both rails.
-  for (const auto &[channels, amp] : {std::pair{1, 0.02}, std::pair{2, 0.1}}) {
-    SCOPED_TRACE(channels);
-    const std::vector<double> s = subbands("in.sub", 200, channels, amp, 11 + channels);
-    const fs::path wav = dir_ / "out.wav";
-    const Outcome r = tool({"render", "--format=wav", "--channels", std::to_string(channels),
-                            (dir_ / "in.sub").string(), wav.string()});
+TEST_F(RenderTest, AudioReadsBackWithItsRateAndSamplesAndCountsClipping) {
+  struct Case {
+    std::vector<std::string> flags;
+    int channels, rate, major, subtype;
+    double amp, full;  // subband amplitude; the format's full scale
+  };
+  const std::vector<Case> cases = {
+      {{"--format=wav"}, 1, 44100, SF_FORMAT_WAVEX, SF_FORMAT_PCM_16, 0.02, 32768},
+      {{"--format", "wav", "--rate", "48000"},
+       2,
+       48000,
+       SF_FORMAT_WAVEX,
+       SF_FORMAT_PCM_16,
+       0.1,
+       32768},  // loud: clips at both rails
+      {{"--format=wav", "--sample=s24", "--rate=96000"},
+       2,
+       96000,
+       SF_FORMAT_WAVEX,
+       SF_FORMAT_PCM_24,
+       0.1,
+       8388608},
+      {{"--format=wav", "--sample=f32"}, 1, 44100, SF_FORMAT_WAVEX, SF_FORMAT_FLOAT, 0.1, 1},
+      {{"--format=flac", "--rate=48000"}, 2, 48000, SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 0.02, 32768},
+      {{"--format=flac", "--sample=s24"},
+       1,
+       44100,
+       SF_FORMAT_FLAC,
+       SF_FORMAT_PCM_24,
+       0.02,
+       8388608},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.flags.back());
+    const std::vector<double> s = subbands("in.sub", 200, k.channels, k.amp, k.channels + k.rate);
+    std::vector<std::string> args = k.flags;
+    args.insert(args.begin(), "render");
+    args.insert(args.end(), {"--channels", std::to_string(k.channels), at("in.sub"), at("out")});
+    const Outcome r = tool(args);
     ASSERT_EQ(r.status, 0) << r.err;
 
-    const std::vector<double> want = expected(s, channels, 32768);
-    std::vector<int16_t> pcm(want.size());
-    const std::size_t clipped = synthtab::to_pcm16(want.data(), want.size(), pcm.data());
-    EXPECT_EQ(r.err, "synthtab: render: " + std::to_string(clipped) + " of " +
-                         std::to_string(want.size()) + " samples clipped\n");
-    if (channels == 2) {
-      EXPECT_TRUE(std::count(pcm.begin(), pcm.end(), 32767) > 0);
-      EXPECT_TRUE(std::count(pcm.begin(), pcm.end(), -32768) > 0);
-    } else {
-      EXPECT_EQ(clipped, 0u);
-    }
+    const std::vector<double> want = expected(s, k.channels, k.full);
+    const bool integer = k.subtype != SF_FORMAT_FLOAT;
+    std::size_t clipped = 0;
+    for (double v : want) clipped += integer && std::fabs(std::round(v)) > k.full - (v > 0);
+    EXPECT_EQ(r.err, clipped ? "synthtab: render: " + std::to_string(clipped) + " of " +
+                                   std::to_string(want.size()) + " samples clipped\n"
+                             : "");
+    EXPECT_EQ(clipped > 0, integer && k.amp > 0.05);
 
     SF_INFO info{};
-    SNDFILE *f = sf_open(wav.c_str(), SFM_READ, &info);
+    SNDFILE *f = sf_open(at("out").c_str(), SFM_READ, &info);
     ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
-    EXPECT_EQ(info.format, SF_FORMAT_WAV | SF_FORMAT_PCM_16);
-    EXPECT_EQ(info.channels, channels);
-    ASSERT_EQ(info.frames, static_cast<sf_count_t>(want.size() / channels));
-    std::vector<int16_t> got(want.size());
-    EXPECT_EQ(sf_readf_short(f, got.data(), info.frames), info.frames);
+    EXPECT_EQ(info.format, k.major | k.subtype);
+    EXPECT_EQ(info.samplerate, k.rate);
+    EXPECT_EQ(info.channels, k.channels);
+    ASSERT_EQ(info.frames, static_cast<sf_count_t>(want.size() / k.channels));
+    std::vector<double> got(want.size());
+    sf_command(f, SFC_SET_NORM_DOUBLE, nullptr, SF_FALSE);
+    EXPECT_EQ(sf_readf_double(f, got.data(), info.frames), info.frames);
     sf_close(f);
     for (std::size_t i = 0; i < got.size(); i++)
-      ASSERT_LE(std::fabs(got[i] - std::clamp(want[i], -32768.0, 32767.0)), 1.0) << i;
+      ASSERT_LE(std::fabs(got[i] - (integer ? std::clamp(want[i], -k.full, k.full - 1) : want[i])),
+                integer ? 1.0 : 1e-6)
+          << i;
   }
 }
 
 TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   const fs::path in = dir_ / "in.sub", out = dir_ / "out", dir = dir_;
   subbands("in.sub", 3, 1, 1.0, 1);  // 768 bytes: 3 mono blocks, 1.5 stereo ones
+  const std::string input = slurp(in);
   std::ofstream(dir_ / "odd.sub", std::ios::binary) << std::string(32 * 8 + 8, '\0');
   fs::create_directory(dir_ / "sub");
+  fs::create_symlink("in.sub", dir_ / "link");
   const std::string i = in.string(), o = out.string();
   const std::vector<std::vector<std::string>> cases = {
-      {"render", (dir_ / "odd.sub").string(), o},  // not whole blocks
-      {"render", "--channels", "2", i, o},         // not whole stereo blocks
-      {"render", "--format", "wav", (dir_ / "odd.sub").string(), o},
-      {"render", (dir_ / "missing.sub").string(), o},          // unreadable input
-      {"render", (dir_ / "sub").string(), o},                  // a directory as input
-      {"render", i, (dir_ / "nodir" / "out").string()},        // unwritable output
-      {"render", "--format=wav", i, (dir_ / "sub").string()},  // output is a directory
-      {"render", "--bogus", i, o},                             // bad flag
-      {"render", "--channels", "3", i, o},                     // bad values
+      {"render", at("odd.sub"), o},         // not whole blocks
+      {"render", "--channels", "2", i, o},  // not whole stereo blocks
+      {"render", "--format", "wav", at("odd.sub"), o},
+      {"render", at("missing.sub"), o},  // unreadable input
+      {"render", at("sub"), o},          // a directory as input
+      {"render", i, at("nodir/out")},    // unwritable output
+      {"render", i, ""},
+      {"render", "--format=wav", i, at("sub")},  // output is a directory
+      {"render", i, i},                          // the input itself, by any name
+      {"render", i, at("link")},
+      {"render", "--format=flac", i, at("sub/../in.sub")},
+      {"render", "--bogus", i, o},          // bad flag
+      {"render", "--channels", "3", i, o},  // bad values
       {"render", "--format", "mp3", i, o},
       {"render", "--scale", "1.5", i, o},
+      {"render", "--format=wav", "--rate=0", i, o},
+      {"render", "--format=wav", "--sample=s8", i, o},
+      {"render", "--format=flac", "--sample=f32", i, o},  // valid only in a WAV
+      {"render", "--rate=48000", i, o},                   // f64 has no header
       {"render", i, o, "--scale"},
       {"render", i},  // missing or extra operands
       {"render"},
@@ -201,8 +281,11 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_EQ(r.err.rfind("synthtab: ", 0), 0u) << r.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub"}));
+    EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage: ") != r.err.npos)
+        << r.err;
+    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub", "link"}));
     EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
+    EXPECT_TRUE(slurp(in) == input);
   }
 
   // An existing OUTPUT survives a failed run untouched.
@@ -211,17 +294,139 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   EXPECT_EQ(slurp(out), "keep");
 }
 
-TEST_F(RenderTest, TruncatedStreamFromAPipeLeavesNoFile) {
-  // Through a pipe the size is not known up front: the short last block is
-  // found at the end, after output has been written, and still nothing stays.
+TEST_F(RenderTest, StreamEndingMidBlockLeavesNoFile) {
+  // From a pipe the size is not known up front: the short last block is found
+  // at the end, after output has been written, and still nothing stays.
   subbands("in.sub", 50, 1, 1.0, 2);
-  const std::string cmd = "head -c 12000 '" + (dir_ / "in.sub").string() + "' | '" + SYNTHTAB_CLI +
-                          "' render --format wav /dev/stdin '" + (dir_ / "out.wav").string() + "'";
-  const Outcome r = spawn({"/bin/sh", "-c", cmd});
+  const std::string pipe = fifo("pipe");
+  FifoPeer feed(pipe, slurp(dir_ / "in.sub").substr(0, 12000));
+  const Outcome r = tool({"render", "--format", "wav", "-", at("out.wav")}, nullptr, pipe.c_str());
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
   EXPECT_NE(r.err.find("12000 bytes"), std::string::npos) << r.err;
-  EXPECT_EQ(files(), std::set<std::string>{"in.sub"});
+  EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "pipe"}));
+}
+
+TEST_F(RenderTest, InputShrinkingMidRenderIsAnError) {
+  // The tool reads 1 MiB at a time and blocks on the FIFO, which nobody
+  // drains yet, before it reads a third; so it has read at most 2 MiB when
+  // the file is cut to 3 MiB, whatever the timing.
+  subbands("in.sub", 32768, 1, 1.0, 3);  // 8 MiB
+  const std::string pipe = fifo("pipe");
+  Running p = start(cmd({"render", at("in.sub"), pipe}));
+  std::FILE *reader = std::fopen(pipe.c_str(), "rb");
+  ASSERT_NE(reader, nullptr);
+  fs::resize_file(dir_ / "in.sub", 3 << 20);
+  const std::string got = slurp(reader);
+  const Outcome r = finish(p);
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("ended after 3145728 of the 8388608 bytes"), std::string::npos) << r.err;
+  EXPECT_GE(got.size(), std::size_t{1} << 20);  // what went out stays
+}
+
+TEST_F(RenderTest, OutputKinds) {
+  subbands("in.sub", 8192, 2, 0.1, 4);  // 4 MiB: more than the output buffer holds
+  const std::string in = at("in.sub");
+  for (const char *format : {"f64", "wav", "flac"}) {
+    SCOPED_TRACE(format);
+    ASSERT_EQ(tool({"render", "--channels=2", "--format", format, in, at("file")}).status, 0);
+    const std::string want = slurp(dir_ / "file");
+
+    // A FIFO reader gets what a file gets, and so does "-" both ways through
+    // pipes, but for the header when the size is unknown up front. A stream's
+    // FLAC header cannot be completed at the end either.
+    const bool f64 = std::string(format) == "f64";
+    const std::size_t from = std::string(format) == "flac" ? 8192 : 0;
+    const std::string pipe = fifo("pipe");
+    FifoPeer reader(pipe, "");
+    EXPECT_EQ(tool({"render", "--channels=2", "--format", format, in, pipe}).status, 0);
+    EXPECT_EQ(reader.join().size(), want.size());
+    EXPECT_TRUE(reader.join().substr(from) == want.substr(from));
+
+    const std::string from_pipe = fifo("stdin"), to_pipe = fifo("stdout");
+    FifoPeer feed(from_pipe, slurp(in)), drain(to_pipe, "");
+    const std::vector<std::string> args{"render", "--channels=2", "--format", format, "-", "-"};
+    EXPECT_EQ(tool(args, to_pipe.c_str(), from_pipe.c_str()).status, 0);
+    EXPECT_EQ(drain.join().size(), want.size());
+    EXPECT_TRUE(drain.join().substr(f64 ? 0 : 8192) == want.substr(f64 ? 0 : 8192));
+    for (const std::string &p : {pipe, from_pipe, to_pipe}) fs::remove(p);
+  }
+
+  // A device node is written into and stays a device node; one with the full
+  // device's numbers fails the write with exit 1.
+  if (mknod(at("null").c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0 &&
+      mknod(at("full").c_str(), S_IFCHR | 0600, makedev(1, 7)) == 0) {
+    EXPECT_EQ(tool({"render", in, at("null")}).status, 0);
+    EXPECT_TRUE(fs::is_character_file(at("null")));
+    const Outcome r = tool({"render", in, at("full")});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("No space left on device"), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_character_file(at("full")));
+  }
+
+  // A link's final target is replaced and the links stay; permission bits stay.
+  fs::create_directory(dir_ / "d");
+  std::ofstream(dir_ / "d" / "target") << "old";
+  fs::permissions(dir_ / "d" / "target", fs::perms::owner_read | fs::perms::owner_write);
+  fs::create_symlink("d/link2", dir_ / "link1");
+  fs::create_symlink("target", dir_ / "d" / "link2");
+  EXPECT_EQ(tool({"render", "--channels=2", "--format", "flac", in, at("link1")}).status, 0);
+  EXPECT_TRUE(fs::is_symlink(dir_ / "link1"));
+  EXPECT_TRUE(fs::is_symlink(dir_ / "d" / "link2"));
+  EXPECT_EQ(fs::status(dir_ / "d" / "target").permissions() & fs::perms::all,
+            fs::perms::owner_read | fs::perms::owner_write);
+  EXPECT_TRUE(slurp(dir_ / "d" / "target") == slurp(dir_ / "file"));  // the last output
+  std::set<std::string> names = files();
+  names.erase("null");
+  names.erase("full");
+  EXPECT_EQ(names, (std::set<std::string>{"in.sub", "file", "d", "link1"}));
+}
+
+TEST_F(RenderTest, SignalsRemoveTheTemporaryAndKeepTheOutput) {
+  std::ofstream(dir_ / "out") << "keep";
+  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
+    SCOPED_TRACE(sig);
+    const std::string pipe = fifo("pipe");
+    Running p = start(cmd({"render", pipe, at("out")}));
+    std::FILE *feed = std::fopen(pipe.c_str(), "wb");
+    ASSERT_NE(feed, nullptr);
+    EXPECT_EQ(std::fwrite(std::string(2560, '\0').data(), 1, 2560, feed), 2560u);
+    std::fflush(feed);
+    while (files().size() < 3) std::this_thread::yield();  // pipe, out and the temporary
+    kill(p.pid, sig);
+    EXPECT_EQ(finish(p).status, 128 + sig);
+    std::fclose(feed);
+    fs::remove(pipe);
+    EXPECT_EQ(files(), std::set<std::string>{"out"});
+    EXPECT_EQ(slurp(dir_ / "out"), "keep");
+  }
+}
+
+// Just over 4 GiB of 32-bit float WAV, fed through a pipe, reads back whole.
+TEST_F(RenderTest, WavPastFourGiBIsRf64AndReadsBackWhole) {
+#ifdef SYNTHTAB_SANITIZED
+  GTEST_SKIP() << "minutes under the sanitizers";
+#endif
+  const std::size_t frames = (std::size_t{1} << 30) + 32 * 1024;
+  const std::string pipe = fifo("pipe");
+  std::thread feed([&] {
+    std::FILE *f = std::fopen(pipe.c_str(), "wb");
+    const std::string zeros(1 << 20, '\0');
+    for (std::size_t left = 8 * frames; f && left > 0; left -= std::min(left, zeros.size()))
+      std::fwrite(zeros.data(), 1, std::min(left, zeros.size()), f);
+    if (f) std::fclose(f);
+  });
+  const Outcome r =
+      tool({"render", "--format=wav", "--sample=f32", "-", at("big.wav")}, nullptr, pipe.c_str());
+  feed.join();
+  ASSERT_EQ(r.status, 0) << r.err;
+  SF_INFO info{};
+  SNDFILE *f = sf_open(at("big.wav").c_str(), SFM_READ, &info);
+  ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+  EXPECT_EQ(info.format, SF_FORMAT_RF64 | SF_FORMAT_FLOAT);
+  EXPECT_EQ(info.frames, static_cast<sf_count_t>(frames));
+  sf_close(f);
+  fs::remove(dir_ / "big.wav");
 }
 
 TEST_F(RenderTest, VerifyPassesAndRejectsBadBlocks) {

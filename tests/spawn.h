@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -27,29 +28,53 @@ inline std::string slurp(std::FILE *f) {
   return s;
 }
 
-// argv[0] is the program's path. stdout goes to stdout_path when one is given.
-inline Outcome spawn(const std::vector<std::string> &argv, const char *stdout_path = nullptr) {
-  std::FILE *out = std::tmpfile();
-  std::FILE *err = std::tmpfile();
+// A process started by start(), collected by finish().
+struct Running {
+  pid_t pid = -1;
+  std::FILE *out, *err;
+};
+
+// argv[0] is the program's path. stdout goes to a temporary file, or to stdout_path,
+// and stdin comes from stdin_path when given (either may be a FIFO).
+inline Running start(const std::vector<std::string> &argv, const char *stdout_path = nullptr,
+                     const char *stdin_path = nullptr) {
+  Running p{-1, std::tmpfile(), std::tmpfile()};
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
   if (stdout_path)
     posix_spawn_file_actions_addopen(&fa, 1, stdout_path, O_WRONLY, 0);
   else
-    posix_spawn_file_actions_adddup2(&fa, fileno(out), 1);
-  posix_spawn_file_actions_adddup2(&fa, fileno(err), 2);
+    posix_spawn_file_actions_adddup2(&fa, fileno(p.out), 1);
+  posix_spawn_file_actions_adddup2(&fa, fileno(p.err), 2);
+  if (stdin_path) posix_spawn_file_actions_addopen(&fa, 0, stdin_path, O_RDONLY, 0);
   std::vector<char *> args;
   for (const std::string &a : argv) args.push_back(const_cast<char *>(a.c_str()));
   args.push_back(nullptr);
-
-  Outcome r;
-  pid_t pid;
-  int ws = 0;
-  if (posix_spawn(&pid, args[0], &fa, nullptr, args.data(), environ) == 0 &&
-      waitpid(pid, &ws, 0) == pid)
-    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  // Signals the test sends take their default action, whatever this process inherited.
+  posix_spawnattr_t attr;
+  posix_spawnattr_init(&attr);
+  sigset_t dfl;
+  sigemptyset(&dfl);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&dfl, sig);
+  posix_spawnattr_setsigdefault(&attr, &dfl);
+  posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
+  if (posix_spawn(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;
+  posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
-  r.out = slurp(out);
-  r.err = slurp(err);
+  return p;
+}
+
+inline Outcome finish(Running p) {
+  Outcome r;
+  int ws = 0;
+  if (p.pid > 0 && waitpid(p.pid, &ws, 0) == p.pid)
+    r.status = WIFEXITED(ws) ? WEXITSTATUS(ws) : 128 + WTERMSIG(ws);
+  r.out = slurp(p.out);
+  r.err = slurp(p.err);
   return r;
+}
+
+inline Outcome spawn(const std::vector<std::string> &argv, const char *stdout_path = nullptr,
+                     const char *stdin_path = nullptr) {
+  return finish(start(argv, stdout_path, stdin_path));
 }

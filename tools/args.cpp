@@ -4,33 +4,36 @@
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <utility>
 
 namespace synthtab::cli {
 
 std::string quote(std::string_view s) {
-  constexpr std::size_t kMax = 64;
+  constexpr int kMax = 64;
   std::string q = "'";
-  for (std::size_t i = 0; i < s.size(); i++) {
+  std::size_t i = 0;
+  for (int shown = 0; i < s.size() && shown < kMax; shown++) {
     const auto c = static_cast<unsigned char>(s[i]);
-    // Cut only before a lead byte, never inside a UTF-8 sequence.
-    if (i >= kMax && (c & 0xC0) != 0x80) {
-      q += "...";
-      break;
-    }
-    if (c < 0x20 || c == 0x7F) {
+    std::size_t len = c < 0x80 ? 1 : c >> 5 == 6 ? 2 : c >> 4 == 14 ? 3 : c >> 3 == 30 ? 4 : 0;
+    bool ok = len > 0 && i + len <= s.size() && c >= 0x20 && c != 0x7F;
+    for (std::size_t k = 1; ok && k < len; k++) ok = (s[i + k] & 0xC0) == 0x80;
+    if (ok) {
+      q.append(s.substr(i, len));
+      i += len;
+    } else {
       char esc[5];
       std::snprintf(esc, sizeof esc, "\\x%02X", c);
       q += esc;
-    } else {
-      q += static_cast<char>(c);
+      i++;
     }
   }
-  return q + "'";
+  return q + (i < s.size() ? "'..." : "'");
 }
 
-int32_t parse_int32(std::string_view opt, std::string_view s) {
-  const std::string expected = ": expected an integer from -2147483648 to 2147483647";
+int32_t Parsed::number(std::string_view name, int32_t fallback, int64_t min) const {
+  if (!has(name)) return fallback;
+  const std::string_view s = opts.at(name), opt = name;
+  const std::string expected =
+      ": expected an integer from " + std::to_string(min) + " to 2147483647";
   std::string_view digits = s;
   // from_chars takes '-' but not '+'; allow "+5", not "+-5".
   if (digits.size() > 1 && digits[0] == '+' && digits[1] >= '0' && digits[1] <= '9')
@@ -40,85 +43,62 @@ int32_t parse_int32(std::string_view opt, std::string_view s) {
   const auto [ptr, ec] = std::from_chars(digits.data(), end, v);
   if (ec == std::errc::invalid_argument || ptr != end)
     throw UsageError("bad " + std::string(opt) + " value " + quote(s) + expected);
-  if (ec == std::errc::result_out_of_range)
+  if (ec == std::errc::result_out_of_range || v < min)
     throw UsageError(std::string(opt) + " value " + quote(s) + " is out of range" + expected);
   return v;
 }
 
-namespace {
-
-bool is_option(std::string_view arg) { return arg.size() > 1 && arg[0] == '-'; }
-
-// `--opt=...`
-bool has_value(std::string_view arg, std::string_view opt) {
-  return arg.size() > opt.size() && arg.substr(0, opt.size()) == opt && arg[opt.size()] == '=';
+int Parsed::choice(std::string_view name, std::initializer_list<std::string_view> choices) const {
+  const std::string_view s = has(name) ? opts.at(name) : *choices.begin();
+  std::string list;
+  int i = 0;
+  for (std::string_view c : choices) {
+    if (c == s) return i;
+    list += (++i == 1 ? "" : i == int(choices.size()) ? " or " : ", ") + std::string(c);
+  }
+  throw UsageError("bad " + std::string(name) + " value " + quote(s) + ": expected " + list);
 }
 
-}  // namespace
-
-ArgReader::ArgReader(Args args, std::string_view synopsis)
-    : args_(std::move(args)), synopsis_(synopsis) {}
-
-std::optional<std::string_view> ArgReader::value(std::string_view opt, std::string_view meta) {
-  const std::string_view arg = args_[pos_];
-  if (arg == opt) {
-    if (pos_ + 1 == args_.size()) {
-      const std::string o(opt), m(meta);
-      throw UsageError("missing value for " + o + ": expected " + o + " " + m + " or " + o + "=" +
-                       m);
+Parsed parse(const Args &args, std::initializer_list<Option> options, std::string_view synopsis,
+             std::size_t max_operands) {
+  const std::string usage = ": usage: " + std::string(synopsis);
+  Parsed p;
+  bool operands_only = false;
+  for (std::size_t i = 0; i < args.size(); i++) {
+    const std::string_view arg = args[i], name = arg.substr(0, arg.find('='));
+    if (operands_only || arg.size() < 2 || arg[0] != '-') {
+      if (p.operands.size() == max_operands)
+        throw UsageError("unexpected argument " + quote(arg) + usage);
+      p.operands.push_back(arg);
+      continue;
     }
-    pos_ += 2;
-    return args_[pos_ - 1];
+    if (arg == "--") {
+      operands_only = true;
+      continue;
+    }
+    const Option *o = nullptr;
+    for (const Option &c : options) o = c.name == name ? &c : o;
+    p.help = p.help || name == "--help" || name == "-h";
+    if (!o && !p.help) throw UsageError("unknown option " + quote(arg) + usage);
+    const std::string n(name), m(o ? o->meta : "");
+    if (m.empty() && name != arg)
+      throw UsageError("option " + n + " takes no value: expected " + n);
+    if (m.empty() || name != arg)
+      p.opts[name] = arg.substr(name.size() + (name != arg));
+    else if (i + 1 < args.size())
+      p.opts[name] = args[++i];
+    else
+      throw UsageError("missing value for " + n + ": expected " + n + " " + m + " or " + n + "=" +
+                       m);
   }
-  if (has_value(arg, opt)) {
-    pos_++;
-    return arg.substr(opt.size() + 1);
-  }
-  return std::nullopt;
-}
-
-bool ArgReader::flag(std::string_view opt) {
-  const std::string_view arg = args_[pos_];
-  if (arg == opt) {
-    pos_++;
-    return true;
-  }
-  if (has_value(arg, opt)) {
-    const std::string o(opt);
-    throw UsageError("option " + o + " takes no value: expected " + o);
-  }
-  return false;
-}
-
-bool ArgReader::separator() {
-  if (operands_only_ || args_[pos_] != "--") return false;
-  operands_only_ = true;
-  pos_++;
-  return true;
-}
-
-std::optional<std::string_view> ArgReader::operand() {
-  const std::string_view arg = args_[pos_];
-  if (!operands_only_ && is_option(arg)) return std::nullopt;
-  pos_++;
-  return arg;
-}
-
-void ArgReader::reject() const {
-  const std::string_view arg = args_[pos_];
-  // "-" alone is a positional argument by convention (often stdin).
-  throw UsageError((is_option(arg) ? "unknown option " : "unexpected argument ") + quote(arg) +
-                   ": usage: " + synopsis_);
+  return p;
 }
 
 int write_stdout(std::string_view out) {
   errno = 0;
-  const bool ok = std::fwrite(out.data(), 1, out.size(), stdout) == out.size() &&
-                  std::fflush(stdout) == 0 && !std::ferror(stdout);
-  if (ok) return 0;
-  const int err = errno;
-  report(std::string("cannot write output: ") + (err ? std::strerror(err) : "write error"));
-  return 1;
+  if (std::fwrite(out.data(), 1, out.size(), stdout) == out.size() && std::fflush(stdout) == 0)
+    return 0;
+  throw IoError(std::string("cannot write stdout: ") + std::strerror(errno ? errno : EIO));
 }
 
 void report(std::string_view msg) {

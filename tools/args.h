@@ -1,14 +1,13 @@
-// Argument helpers shared by the synthtab tool's commands.
-//
-// A command reads its arguments with an ArgReader and throws UsageError for
-// anything it cannot accept; main() turns that into one line on stderr and
-// exit code 2. Commands build their whole output in memory and hand it to
-// write_stdout(), so a bad command line never leaves partial output behind.
+// What the synthtab tool's commands share: reading the command line, quoting
+// operands in messages, and the two kinds of failure main() turns into an
+// exit code.
 #ifndef SYNTHTAB_TOOLS_ARGS_H
 #define SYNTHTAB_TOOLS_ARGS_H
 
 #include <cstdint>
-#include <optional>
+#include <cstdio>
+#include <initializer_list>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -16,62 +15,60 @@
 
 namespace synthtab::cli {
 
-// The arguments a command sees: those after the program or command name.
-using Args = std::vector<std::string_view>;
+using Args = std::vector<std::string_view>;  // those after the command name
 
-// A bad command line. what() names the problem and the accepted form.
+// A bad command line or bad input: exit 2. what() names the problem and the
+// accepted form.
 struct UsageError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
-// s in single quotes for an error message. Control bytes become \xNN so the
-// message stays on one line; long arguments are cut short.
-std::string quote(std::string_view s);
-
-// s as a decimal int32: an optional sign and digits, nothing else (no spaces,
-// no fraction, no hex). Throws UsageError naming `opt` if s is not one.
-int32_t parse_int32(std::string_view opt, std::string_view s);
-
-// Walks the arguments front to back. Each call either consumes the next
-// argument (returning what it matched) or leaves it for the next test.
-class ArgReader {
- public:
-  // synopsis: the command's one-line usage, quoted when an argument is
-  // rejected.
-  ArgReader(Args args, std::string_view synopsis);
-
-  bool done() const { return pos_ == args_.size(); }
-
-  // Matches `--opt value` or `--opt=value` and returns the value. meta names
-  // the value in the message when it is missing (e.g. "N").
-  std::optional<std::string_view> value(std::string_view opt, std::string_view meta);
-
-  // Matches `--opt` exactly; `--opt=...` is an error.
-  bool flag(std::string_view opt);
-
-  // Consumes `--`, after which every argument is an operand.
-  bool separator();
-
-  // Takes the next argument when it is an operand: anything but an option
-  // ("-x..."; a lone "-" is an operand), or anything after `--`.
-  std::optional<std::string_view> operand();
-
-  // Rejects the next argument: an unknown option or a stray positional one.
-  [[noreturn]] void reject() const;
-
- private:
-  Args args_;
-  std::size_t pos_ = 0;
-  bool operands_only_ = false;
-  std::string synopsis_;
+// A read, write or rename that failed: exit 1.
+struct IoError : std::runtime_error {
+  using std::runtime_error::runtime_error;
 };
 
-// Writes out to stdout and flushes. Returns 0, or 1 after reporting the
-// failure on stderr: output that did not arrive must not look like success.
+// s in single quotes, cut after 64 characters whatever their bytes; control
+// bytes and bytes that are not UTF-8 become \xNN, so it stays one short line.
+std::string quote(std::string_view s);
+
+// An option a command takes: `--name VALUE` or `--name=VALUE` where meta names
+// the value, or a flag when meta is empty.
+struct Option {
+  std::string_view name, meta;
+};
+
+// A command line read against a command's options.
+struct Parsed {
+  std::map<std::string_view, std::string_view> opts;  // the last value of each
+  std::vector<std::string_view> operands;
+  bool help = false;  // --help or -h
+
+  bool has(std::string_view name) const { return opts.count(name) > 0; }
+  // The value as a decimal int32 (optional sign, digits only) of at least min.
+  int32_t number(std::string_view name, int32_t fallback, int64_t min = INT32_MIN) const;
+  // The value's index among choices.
+  int choice(std::string_view name, std::initializer_list<std::string_view> choices) const;
+};
+
+// Reads args; anything not an option is an operand (so is a lone "-", and
+// everything after `--`). Throws a UsageError quoting synopsis for an unknown
+// option, a missing value, or more than max_operands operands.
+Parsed parse(const Args &args, std::initializer_list<Option> options, std::string_view synopsis,
+             std::size_t max_operands);
+
+// printf onto out, up to 1 KiB at a time.
+template <class... T>
+void appendf(std::string &out, const char *fmt, T... args) {
+  char buf[1024];
+  std::snprintf(buf, sizeof buf, fmt, args...);
+  out += buf;
+}
+
+// Writes out to stdout and flushes; an IoError if it does not all arrive.
 int write_stdout(std::string_view out);
 
-// Prints "synthtab: <msg>" as one line on stderr.
-void report(std::string_view msg);
+void report(std::string_view msg);  // "synthtab: <msg>" as one line on stderr
 
 }  // namespace synthtab::cli
 

@@ -1,29 +1,42 @@
-// The synthtab tool's commands. main() runs the one named by the first
-// argument when that is not an option, and the tables printer otherwise.
+// The synthtab tool's commands, in one table that main() dispatches on and
+// that both the help listing and the unknown-command error are made from.
 #ifndef SYNTHTAB_TOOLS_COMMANDS_H
 #define SYNTHTAB_TOOLS_COMMANDS_H
 
+#include <string>
 #include <string_view>
 
 #include "args.h"
 
 namespace synthtab::cli {
 
-// The tables printer's one-line usage, quoted by usage errors.
-inline constexpr std::string_view kTablesSynopsis = "synthtab [--scale N] [--format text|hex|c]";
+int run_tables(const Args &args);  // the default: prints the tables (tables.cpp)
+int run_render(const Args &args);  // subbands through the filterbank to audio (render.cpp)
+int run_verify(const Args &args);  // the filterbank against the direct form (verify.cpp)
 
-// synthtab [--scale N] [--format text|hex|c]: prints the tables for scale N.
-int run_tables(const Args &args);
+struct Command {
+  std::string_view name, synopsis, summary;
+  int (*run)(const Args &args);  // given the arguments after the name
+};
 
-inline constexpr std::string_view kRenderSynopsis =
-    "synthtab render [--scale N] [--channels 1|2] [--format f64|wav] INPUT OUTPUT";
-inline constexpr std::string_view kVerifySynopsis = "synthtab verify [--blocks N]";
+inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c]",
+                                 "prints the tables", run_tables};
+inline constexpr Command kCommands[] = {
+    {"render",
+     "synthtab render [--scale N] [--channels 1|2] [--format f64|wav|flac] [--sample s16|s24|f32] "
+     "[--rate N] INPUT OUTPUT",
+     "subband samples through the synthesis filterbank to audio", run_render},
+    {"verify", "synthtab verify [--blocks N]", "the filterbank against the direct-form synthesis",
+     run_verify},
+};
 
-// Subband samples in, audio out, through the fast filterbank (render.cpp).
-int run_render(const Args &args);
-
-// The fast filterbank against the direct form on random input (verify.cpp).
-int run_verify(const Args &args);
+// Each command's synopsis and summary, for the help.
+inline std::string command_list() {
+  std::string s;
+  for (const Command &c : kCommands)
+    s += "  " + std::string(c.synopsis) + "\n      " + std::string(c.summary) + "\n";
+  return s;
+}
 
 }  // namespace synthtab::cli
 

@@ -4,7 +4,6 @@
 #include <synthtab/version.h>
 
 #include <charconv>
-#include <cstdarg>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,20 +32,7 @@ constexpr char kHelp[] =
     "Exit status: 0 on success, 1 if the output could not be written,\n"
     "2 for a bad command line.\n"
     "\n"
-    "Other commands (synthtab COMMAND --help for more):\n"
-    "  synthtab render [--scale N] [--channels 1|2] [--format f64|wav] INPUT OUTPUT\n"
-    "                  subband samples through the synthesis filterbank to audio\n"
-    "  synthtab verify [--blocks N]\n"
-    "                  the filterbank against the direct-form synthesis\n";
-
-enum class Format { text, hex, c };
-
-Format parse_format(std::string_view s) {
-  if (s == "text") return Format::text;
-  if (s == "hex") return Format::hex;
-  if (s == "c") return Format::c;
-  throw UsageError("bad --format value " + quote(s) + ": expected text, hex or c");
-}
+    "Other commands (synthtab COMMAND --help for more):\n";
 
 struct Table {
   std::string name;
@@ -60,21 +46,6 @@ std::vector<Table> tables() {
   for (int i = 0; i < 5; i++) t.push_back({"cos" + std::to_string(64 >> i), pnts[i], 16 >> i});
   t.push_back({"decwin", decwin, 512 + 32});
   return t;
-}
-
-[[gnu::format(printf, 2, 3)]] void appendf(std::string &out, const char *fmt, ...) {
-  va_list ap, again;
-  va_start(ap, fmt);
-  va_copy(again, ap);
-  const int n = std::vsnprintf(nullptr, 0, fmt, ap);
-  va_end(ap);
-  if (n > 0) {
-    const std::size_t at = out.size();
-    out.resize(at + n + 1);  // room for the terminator vsnprintf writes
-    std::vsnprintf(&out[at], n + 1, fmt, again);
-    out.resize(at + n);
-  }
-  va_end(again);
 }
 
 // d as a C99 hex-float literal, exact. std::to_chars ignores the locale and
@@ -155,36 +126,14 @@ std::string c_source(int32_t scale) {
 }  // namespace
 
 int run_tables(const Args &args) {
-  int32_t scale = 32768;
-  Format format = Format::text;
-  bool help = false, version = false;
-  // Read every argument before acting, so a late error leaves stdout empty.
-  ArgReader r(args, kTablesSynopsis);
-  while (!r.done()) {
-    if (auto v = r.value("--scale", "N"))
-      scale = parse_int32("--scale", *v);
-    else if (auto f = r.value("--format", "text|hex|c"))
-      format = parse_format(*f);
-    else if (r.flag("--help") || r.flag("-h"))
-      help = true;
-    else if (r.flag("--version"))
-      version = true;
-    else
-      r.reject();
-  }
-  if (help) return write_stdout(kHelp);
-  if (version) return write_stdout("synthtab " SYNTHTAB_VERSION_STRING "\n");
-
+  const Parsed p = parse(args, {{"--scale", "N"}, {"--format", "text|hex|c"}, {"--version", ""}},
+                         kTables.synopsis, 0);
+  if (p.help) return write_stdout(kHelp + command_list());
+  if (p.has("--version")) return write_stdout("synthtab " SYNTHTAB_VERSION_STRING "\n");
+  const int32_t scale = p.number("--scale", 32768);
+  const int format = p.choice("--format", {"text", "hex", "c"});
   make_decode_tables(scale);
-  switch (format) {
-    case Format::text:
-      return write_stdout(text(scale));
-    case Format::hex:
-      return write_stdout(hex());
-    case Format::c:
-      break;
-  }
-  return write_stdout(c_source(scale));
+  return write_stdout(format == 0 ? text(scale) : format == 1 ? hex() : c_source(scale));
 }
 
 }  // namespace synthtab::cli

@@ -1,0 +1,38 @@
+#!/bin/sh
+# synthtab render against copying the same bytes, in one hyperfine run: a
+# stereo float64 input (200 MB by default) rendered to float64 (as many bytes
+# out as in) and to 16-bit WAV, next to `cat IN > OUT`, and to cat into a
+# temporary renamed over OUT, which is how render replaces a file.
+#   bench/render.sh [BUILD_DIR] [MB]
+# BUILD_DIR defaults to build-release (-DCMAKE_BUILD_TYPE=Release). The files
+# go to a folder of its own under $TMPDIR (default /tmp), removed at the end.
+set -eu
+build=${1:-build-release}
+mb=${2:-200}
+tool=$build/tools/synthtab
+if [ ! -x "$tool" ]; then
+  echo "render.sh: no $tool; build the tool first (usage: render.sh [BUILD_DIR] [MB])" >&2
+  exit 2
+fi
+if ! command -v hyperfine >/dev/null; then
+  echo "render.sh: needs hyperfine (apt-get install hyperfine)" >&2
+  exit 2
+fi
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+
+# 1 MiB of random subband samples in [-0.1, 0.1], repeated: whole stereo blocks.
+python3 - "$dir/in.sub" "$mb" <<'PY'
+import random, struct, sys
+random.seed(1)
+chunk = struct.pack("<131072d", *(random.uniform(-0.1, 0.1) for _ in range(131072)))
+with open(sys.argv[1], "wb") as f:
+    for _ in range(int(sys.argv[2]) * 1000000 // len(chunk)):
+        f.write(chunk)
+PY
+echo "input: $(wc -c <"$dir/in.sub") bytes, $(nproc) cores: $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2)"
+hyperfine --warmup 2 --runs 10 \
+  -n cat "cat $dir/in.sub > $dir/out.cat" \
+  -n cat+mv "cat $dir/in.sub > $dir/tmp.mv && mv $dir/tmp.mv $dir/out.mv" \
+  -n f64 "$tool render --channels 2 $dir/in.sub $dir/out.f64" \
+  -n wav "$tool render --channels 2 --format wav $dir/in.sub $dir/out.wav 2>/dev/null"
