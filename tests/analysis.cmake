@@ -19,3 +19,14 @@ if(TARGET PkgConfig::SNDFILE)
   target_compile_definitions(recording_test PRIVATE
     SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
 endif()
+
+# synthtab analyze end to end, the README's pipeline as written included.
+if(TARGET synthtab_cli)
+  synthtab_gtest(analyze_test analyze_test.cpp)
+  target_link_libraries(analyze_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_compile_definitions(analyze_test PRIVATE
+    SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
+    SYNTHTAB_README="${PROJECT_SOURCE_DIR}/README.md"
+    SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
+  add_dependencies(analyze_test synthtab_cli)
+endif()
