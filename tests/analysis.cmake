@@ -12,15 +12,8 @@ target_link_libraries(analysis_c PRIVATE synthtab::synthtab)
 synthtab_strict(analysis_c)
 add_test(NAME analysis_c COMMAND analysis_c)
 
-# Real recordings, read with libsndfile (found by the tool's build).
-if(TARGET PkgConfig::SNDFILE)
-  synthtab_gtest(recording_test recording_test.cpp)
-  target_link_libraries(recording_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
-  target_compile_definitions(recording_test PRIVATE
-    SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
-endif()
-
-# synthtab analyze end to end, the README's pipeline as written included.
+# synthtab analyze end to end on real recordings from alsa-utils, Ogg Vorbis and
+# the README's pipeline as written; audio is made and read with libsndfile.
 if(TARGET synthtab_cli)
   synthtab_gtest(analyze_test analyze_test.cpp)
   target_link_libraries(analyze_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)

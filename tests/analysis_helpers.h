@@ -48,22 +48,30 @@ class DirectAnalysis {
   double c_[512] = {}, x_[512] = {}, m_[32][64];
 };
 
-// Max |fast - direct| over the whole blocks of channel ch of interleaved x,
-// relative to max(1, max |direct|).
-inline double deviation(const std::vector<double> &x, int channels = 1, int ch = 0) {
-  synthtab::AnalysisFilterbank fast;
-  DirectAnalysis direct;
-  double dev = 0, peak = 0;
-  for (std::size_t b = 0; b + 32 * channels <= x.size(); b += 32 * channels) {
-    double s[32], r[32];
-    fast.analyze(&x[b + ch], s, channels);
-    direct.analyze(&x[b + ch], r, channels);
-    for (int i = 0; i < 32; i++) {
-      dev = std::max(dev, std::fabs(s[i] - r[i]));
-      peak = std::max(peak, std::fabs(r[i]));
-    }
+// The subbands of interleaved x as synthtab analyze writes them: blocks of 32
+// per channel, interleaved block by block, x zero-padded to whole blocks. F is
+// synthtab::AnalysisFilterbank or DirectAnalysis.
+template <class F>
+std::vector<double> subbands(const std::vector<double> &x, int channels) {
+  const std::size_t blocks = (x.size() / channels + 31) / 32;
+  std::vector<double> in(x), out(32 * channels * blocks);
+  in.resize(out.size());
+  for (int ch = 0; ch < channels; ch++) {
+    F f;
+    for (std::size_t b = 0; b < blocks; b++)
+      f.analyze(&in[32 * channels * b + ch], &out[32 * (channels * b + ch)], channels);
   }
-  return dev / std::max(1.0, peak);
+  return out;
+}
+
+// max |a - b| relative to max(1, max |b|), for a and b of one size.
+inline double deviation(const std::vector<double> &a, const std::vector<double> &b) {
+  double dev = 0, peak = 0;
+  for (std::size_t i = 0; i < a.size() && i < b.size(); i++) {
+    dev = std::max(dev, std::fabs(a[i] - b[i]));
+    peak = std::max(peak, std::fabs(b[i]));
+  }
+  return a.size() == b.size() ? dev / std::max(1.0, peak) : HUGE_VAL;
 }
 
 // The delay of analysis + synthesis, in samples.
