@@ -137,7 +137,7 @@ TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
       {{"--bogus"}, "'--bogus'"},
       {{"--help=yes"}, "--help"},
       {{"--scale", "5", "stray"}, "'stray'"},
-      {{"frobnicate"}, "render, verify or synthtab ["},  // no such command
+      {{"frobnicate"}, "render, verify, analyze or synthtab ["},  // no such command
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.named);

@@ -13,6 +13,8 @@ namespace synthtab::cli {
 int run_tables(const Args &args);  // the default: prints the tables (tables.cpp)
 int run_render(const Args &args);  // subbands through the filterbank to audio (render.cpp)
 int run_verify(const Args &args);  // the filterbank against the direct form (verify.cpp)
+// Audio through the analysis filterbank to subbands (analyze.cpp).
+int run_analyze(const Args &args);
 
 struct Command {
   std::string_view name, synopsis, summary;
@@ -28,6 +30,8 @@ inline constexpr Command kCommands[] = {
      "subband samples through the synthesis filterbank to audio", run_render},
     {"verify", "synthtab verify [--blocks N]", "the filterbank against the direct-form synthesis",
      run_verify},
+    {"analyze", "synthtab analyze [--flush] INPUT OUTPUT",
+     "audio through the analysis filterbank to subband samples", run_analyze},
 };
 
 // Each command's synopsis and summary, for the help.

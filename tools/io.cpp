@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 
 namespace synthtab::cli {
@@ -118,7 +119,34 @@ std::size_t Input::read(void *buf, std::size_t n) {
   return got;
 }
 
+// Some formats (FLAC) make libsndfile seek, which a pipe cannot: a stream is
+// first copied into an unnamed temporary file, gone with the process.
+void Input::spool() {
+  FILE *f = std::tmpfile();
+  const int t = f ? dup(fileno(f)) : -1;
+  if (f) std::fclose(f);
+  if (t < 0)
+    throw IoError("cannot copy " + quote(name_) + " to a temporary file: " + std::strerror(errno));
+  std::vector<char> buf(kBuffer);
+  for (std::size_t n; (n = read(buf.data(), buf.size())) > 0;)
+    for (std::size_t done = 0; done < n;) {
+      const ssize_t w = ::write(t, buf.data() + done, n - done);
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) {
+        const int err = errno;
+        close(t);
+        throw IoError("cannot copy " + quote(name_) +
+                      " to a temporary file: " + std::strerror(err));
+      }
+      done += w;
+    }
+  lseek(t, 0, SEEK_SET);
+  if (fd_ > 0) close(fd_);
+  fd_ = t;
+}
+
 SNDFILE *Input::sndfile(SF_INFO &info) {
+  if (lseek(fd_, 0, SEEK_CUR) < 0 && errno == ESPIPE) spool();
   sf_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
   if (!sf_)
     throw UsageError("cannot read " + quote(name_) + ": " + sf_strerror(nullptr) +

@@ -53,10 +53,13 @@ class Input {
   }
   // Reads until n bytes or the end; returns the count, below n only at the end.
   std::size_t read(void *buf, std::size_t n);
-  // Audio through libsndfile on the same descriptor; closed with the Input.
+  // Audio through libsndfile on the same descriptor (a stream is copied to an
+  // unnamed temporary file first, for formats that seek); closed with the Input.
   SNDFILE *sndfile(SF_INFO &info);
 
  private:
+  void spool();
+
   std::string name_;
   int fd_ = 0;
   struct stat st_ {};

@@ -122,7 +122,9 @@ int run_render(const Args &args) {
   std::vector<double> sub(kBlocks * per), pcm(kBlocks * per);
   std::vector<int16_t> s16(sample == kS16 ? kBlocks * per : 0);
   std::vector<int> s24(sample == kS24 ? kBlocks * per : 0);
-  SynthesisFilterbank bank[2];
+  synthtab_synth bank[2];
+  synthtab_synth_init(&bank[0]);
+  synthtab_synth_init(&bank[1]);
   uint64_t total = 0;
   std::size_t clipped = 0;
   for (;;) {
@@ -131,19 +133,20 @@ int run_render(const Args &args) {
     const auto frames = static_cast<sf_count_t>(n / channels);
     total += got;
     little_endian(sub.data(), n);
-    for (std::size_t b = 0; b < blocks; b++) {
-      double y[32];
+    // The filterbank interleaves the channels itself, writing at a stride.
+    for (std::size_t b = 0; b < blocks; b++)
       for (int c = 0; c < channels; c++) {
-        bank[c].synthesize(&sub[per * b + 32 * c], channels == 1 ? &pcm[32 * b] : y);
-        for (int j = 0; channels > 1 && j < 32; j++) pcm[per * b + channels * j + c] = y[j];
+        const double *s = &sub[per * b + 32 * c];
+        if (sample == kS16 && format != kF64)
+          clipped += synthtab_synth_s16(&bank[c], s, &s16[per * b + c], channels);
+        else
+          synthtab_synth_f64(&bank[c], s, &pcm[per * b + c], channels);
       }
-    }
     sf_count_t done = frames;
     if (format == kF64) {
       little_endian(pcm.data(), n);
       out.write(pcm.data(), 8 * n);
     } else if (sample == kS16) {
-      clipped += to_pcm16(pcm.data(), n, s16.data());
       done = sf_writef_short(sf, s16.data(), frames);
     } else if (sample == kS24) {
       clipped += to_pcm24(pcm.data(), n, s24.data());

@@ -1,0 +1,25 @@
+# The analysis filterbank: against its direct form, and analysis + synthesis
+# round trips on synthetic input.
+synthtab_gtest(analysis_test analysis_test.cpp)
+target_link_libraries(analysis_test PRIVATE synthtab::synthtab)
+target_compile_definitions(analysis_test PRIVATE
+  SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
+
+# The header as strict C99, the names as plain C symbols.
+add_executable(analysis_c analysis_c.c)
+set_target_properties(analysis_c PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
+target_link_libraries(analysis_c PRIVATE synthtab::synthtab)
+synthtab_strict(analysis_c)
+add_test(NAME analysis_c COMMAND analysis_c)
+
+# synthtab analyze end to end on real recordings from alsa-utils, Ogg Vorbis and
+# the README's pipeline as written; audio is made and read with libsndfile.
+if(TARGET synthtab_cli)
+  synthtab_gtest(analyze_test analyze_test.cpp)
+  target_link_libraries(analyze_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_compile_definitions(analyze_test PRIVATE
+    SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
+    SYNTHTAB_README="${PROJECT_SOURCE_DIR}/README.md"
+    SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
+  add_dependencies(analyze_test synthtab_cli)
+endif()

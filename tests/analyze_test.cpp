@@ -1,0 +1,190 @@
+// synthtab analyze as a user runs it, inside a folder of the test's own: the
+// speech recordings of Debian's alsa-utils (WAV, and a stereo pair as Ogg
+// Vorbis) against the direct form and rebuilt through render, the README's
+// pipeline exactly as printed, and bad input.
+#include <gtest/gtest.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "analysis_helpers.h"
+#include "spawn.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const fs::path kSounds = "/usr/share/sounds/alsa";  // alsa-utils
+
+// A whole audio file, or raw little-endian float64 when raw is set; info gets
+// its channels and rate. Empty when it cannot be read.
+std::vector<double> read_audio(const fs::path &p, SF_INFO &info, bool raw = false) {
+  info = {};
+  if (raw) info = {0, 1, 1, SF_FORMAT_RAW | SF_FORMAT_DOUBLE | SF_ENDIAN_LITTLE, 0, 0};
+  SNDFILE *f = sf_open(p.c_str(), SFM_READ, &info);
+  std::vector<double> x;
+  if (f) {
+    x.resize(info.frames * info.channels);
+    x.resize(sf_readf_double(f, x.data(), info.frames) * info.channels);
+    sf_close(f);
+  }
+  return x;
+}
+
+std::vector<double> read_f64(const fs::path &p) {
+  SF_INFO info;
+  return read_audio(p, info, true);
+}
+
+// A recording of alsa-utils; missing is a failure under CI, which installs it.
+std::vector<double> recording(const std::string &name) {
+  SF_INFO info;
+  std::vector<double> x = read_audio(kSounds / name, info);
+  if (x.empty() && std::getenv("CI")) ADD_FAILURE() << "cannot read " << kSounds / name;
+  return x;
+}
+
+class AnalyzeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string templ = (fs::temp_directory_path() / "synthtab-analyze-test-XXXXXX").string();
+    ASSERT_NE(mkdtemp(templ.data()), nullptr);
+    dir_ = templ;
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  Outcome tool(std::vector<std::string> args) {
+    args.insert(args.begin(), SYNTHTAB_CLI);
+    return spawn(args);
+  }
+  std::string at(const std::string &name) const { return (dir_ / name).string(); }
+
+  void write_stereo(const std::string &name, int format, const std::vector<double> &x) {
+    SF_INFO info{0, 44100, 2, format, 0, 0};
+    SNDFILE *f = sf_open(at(name).c_str(), SFM_WRITE, &info);
+    ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+    EXPECT_EQ(sf_writef_double(f, x.data(), x.size() / 2), sf_count_t(x.size() / 2));
+    sf_close(f);
+  }
+
+  // Runs input through analyze: its subbands must match the direct form on x,
+  // the samples libsndfile decodes from it. Then through analyze --flush and
+  // render at scale 1; returns what render wrote.
+  std::vector<double> through_tool(const std::string &input, const std::vector<double> &x,
+                                   int channels) {
+    Outcome r = tool({"analyze", input, at("sub.f64")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_LE(deviation(read_f64(at("sub.f64")), subbands<DirectAnalysis>(x, channels)), 1e-12);
+    r = tool({"analyze", "--flush", input, at("flushed.f64")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    r = tool({"render", "--channels", std::to_string(channels), "--scale", "1", at("flushed.f64"),
+              at("out.f64")});
+    EXPECT_EQ(r.status, 0) << r.err;
+    return read_f64(at("out.f64"));
+  }
+
+  fs::path dir_;
+};
+
+class Recording : public AnalyzeTest, public ::testing::WithParamInterface<const char *> {};
+
+TEST_P(Recording, MatchesTheDirectFormAndComesBack481SamplesLate) {
+  const std::vector<double> x = recording(GetParam());
+  if (x.empty()) GTEST_SKIP() << "no " << kSounds / GetParam() << " (alsa-utils)";
+  EXPECT_GE(snr_db(x, through_tool(kSounds / GetParam(), x, 1), 1), 80);
+}
+
+INSTANTIATE_TEST_SUITE_P(AlsaUtils, Recording,
+                         ::testing::Values("Front_Center.wav", "Front_Left.wav", "Front_Right.wav",
+                                           "Noise.wav", "Rear_Center.wav", "Rear_Left.wav",
+                                           "Rear_Right.wav", "Side_Left.wav", "Side_Right.wav"));
+
+TEST_F(AnalyzeTest, StereoOggVorbisKeepsItsChannelsApart) {
+  // Two speakers, one per channel, encoded here as Ogg Vorbis.
+  const std::vector<double> left = recording("Front_Left.wav"),
+                            right = recording("Front_Right.wav");
+  if (left.empty() || right.empty()) GTEST_SKIP() << "no alsa-utils recordings";
+  std::vector<double> pair(2 * std::min(left.size(), right.size()));
+  for (std::size_t n = 0; n < pair.size() / 2; n++)
+    pair[2 * n] = left[n], pair[2 * n + 1] = right[n];
+  write_stereo("pair.ogg", SF_FORMAT_OGG | SF_FORMAT_VORBIS, pair);
+  SF_INFO info;
+  const std::vector<double> x = read_audio(at("pair.ogg"), info);  // decoded as the tool sees it
+  ASSERT_EQ(info.channels, 2);
+
+  const std::vector<double> y = through_tool(at("pair.ogg"), x, 2);
+  std::vector<double> swapped(y.size());
+  for (std::size_t n = 0; n < y.size(); n++) swapped[n] = y[n ^ 1];
+  for (int ch = 0; ch < 2; ch++) {
+    EXPECT_GE(snr_db(x, y, 2, ch), 80) << ch;
+    EXPECT_LT(snr_db(x, swapped, 2, ch), 3) << ch;  // not the other channel's
+  }
+}
+
+TEST_F(AnalyzeTest, TheReadmePipelineRebuildsAFlacFile) {
+  std::ifstream readme(SYNTHTAB_README);
+  std::string pipeline;
+  for (std::string line; pipeline.empty() && std::getline(readme, line);)
+    if (line.rfind("synthtab analyze song.flac - |", 0) == 0) pipeline = line;
+  ASSERT_FALSE(pipeline.empty()) << "no 'synthtab analyze song.flac - | ...' line in the README";
+
+  // Sines across the band on the left, noise on the right, at 16 bits.
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> noise(-0.25, 0.25);
+  std::vector<double> song(2 * 44100);
+  for (std::size_t n = 0; n < song.size() / 2; n++) {
+    for (double f : {220.0, 3100.0, 9500.0, 17000.0})
+      song[2 * n] += 0.2 * std::sin(2 * std::acos(-1.0) * f / 44100 * n);
+    song[2 * n + 1] = noise(gen);
+  }
+  write_stereo("song.flac", SF_FORMAT_FLAC | SF_FORMAT_PCM_16, song);
+  SF_INFO in_info, out_info;
+  const std::vector<double> x = read_audio(at("song.flac"), in_info);
+
+  // As printed, by the shell, in this folder, with the tool first on the PATH.
+  const Outcome r =
+      spawn({"/bin/sh", "-c",
+             "cd '" + dir_.string() + "' && PATH='" +
+                 fs::path(SYNTHTAB_CLI).parent_path().string() + "':\"$PATH\" && " + pipeline});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.err, "synthtab: analyze: 2 channels at 44100 Hz: render --channels 2 --rate 44100\n");
+  const std::vector<double> y = read_audio(at("out.flac"), out_info);
+  EXPECT_EQ(out_info.channels, 2);
+  EXPECT_EQ(out_info.samplerate, 44100);
+  // As long as the input in whole blocks; compared where it reaches, 481 late.
+  ASSERT_EQ(y.size(), (x.size() / 2 + 31) / 32 * 64);
+  const std::vector<double> head(x.begin(), x.end() - 2 * kRoundTripDelay);
+  for (int ch = 0; ch < 2; ch++) EXPECT_GE(snr_db(head, y, 2, ch), 80) << ch;
+
+  // FLAC seeks: through a pipe it must give the same subbands as from the file.
+  EXPECT_EQ(spawn({"/bin/sh", "-c",
+                   "cd '" + dir_.string() + "' && '" + SYNTHTAB_CLI +
+                       "' analyze song.flac a.sub 2>err && cat song.flac | '" + SYNTHTAB_CLI +
+                       "' analyze - b.sub 2>err && cmp a.sub b.sub"})
+                .status,
+            0);
+}
+
+TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
+  std::ofstream(at("notes.txt")) << "not audio\n";
+  for (const std::vector<std::string> &args : {std::vector<std::string>{at("notes.txt"), at("o")},
+                                               {at("missing.wav"), at("o")},
+                                               {at("notes.txt")},
+                                               {"--frobnicate", at("notes.txt"), at("o")}}) {
+    std::vector<std::string> cmd{"analyze"};
+    cmd.insert(cmd.end(), args.begin(), args.end());
+    const Outcome r = tool(cmd);
+    EXPECT_EQ(r.status, 2) << args[0];
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_FALSE(fs::exists(at("o")));
+  }
+}
+
+}  // namespace
