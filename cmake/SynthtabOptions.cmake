@@ -40,3 +40,11 @@ function(synthtab_strict target)
                                              $<$<BOOL:${SYNTHTAB_WERROR}>:-Werror>)
   endif()
 endfunction()
+
+# 32-bit x86: double arithmetic in SSE2 registers, as on x86-64. On the x87
+# unit the filterbank's sums would carry excess precision and its output would
+# differ in the last bits from every other CPU's; GCC also warns (-Wpsabi)
+# about vector types without SSE. The table unit's long double is x87 anyway.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^(i.86|x86)$")
+  add_compile_options(-msse2 -mfpmath=sse)
+endif()

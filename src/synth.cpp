@@ -32,6 +32,9 @@ const Kernel *const kKernels[] = {
 #if defined(SYNTHTAB_KERNEL_SSE2)
     &kSse2,
 #endif
+#if defined(SYNTHTAB_KERNEL_NEON)
+    &kNeon,
+#endif
     &kScalar,
 };
 

@@ -1,51 +1,102 @@
-// An independent construction of the tables, for checking the unit bit for
-// bit: cosines from a Taylor series in binary128 rather than the platform's
-// cosl, and the window from the closed form of rows and columns rather than
-// the cursor walk. Only the final roundings (to a 64-bit significand, then
-// to double) follow the unit's evaluation rules.
+// The tables every build must reproduce, as the host tool expected_tables
+// wrote them (MPFR, independent of the unit and of long double). The file is
+// little-endian whatever CPU reads it; it is read once per process.
 #pragma once
 
 #include <synthtab/tabinit.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <vector>
 
 namespace independent {
 
-using quad = __float128;
+constexpr int kFactors = 31;
+constexpr int kSlots = 17 * 16;  // the distinct window slots: row m, column g < 16
 
-// Converges to full binary128 precision for |x| < pi/2.
-inline quad cos_series(quad x) {
-  quad sum = 1, term = 1;
-  for (int n = 2; term != 0; n += 2) {
-    term = -term * x * x / (n * (n - 1));
-    sum += term;
+struct Tables {
+  uint64_t factors[kFactors];
+  std::vector<int32_t> scales;
+  std::vector<uint64_t> window;  // kSlots per scale
+};
+
+// Reverses the bytes of each 8-byte word where the CPU is big-endian.
+inline void from_little_endian(uint64_t *w, size_t n) {
+  const uint16_t probe = 1;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  if (first) return;
+  for (size_t i = 0; i < n; i++) {
+    uint64_t v = 0;
+    for (int b = 0; b < 8; b++) v = v << 8 | (w[i] >> (8 * b) & 0xff);
+    w[i] = v;
   }
-  return sum;
 }
 
-// Factor k of stage s: 1 / (2 cos((2k + 1) pi / (64 >> s))), pi as a double.
-inline double factor(int s, int k) {
-  const quad angle = quad(2 * k + 1) * quad(3.141592653589793) / (64 >> s);
-  const long double c = static_cast<long double>(cos_series(angle));
-  return static_cast<double>(1.0L / (2.0L * c));
+inline const Tables &expected() {
+  static const Tables tables = [] {
+    Tables t{};
+    std::vector<unsigned char> b;
+    if (std::FILE *f = std::fopen(SYNTHTAB_EXPECTED_TABLES, "rb")) {
+      unsigned char chunk[1 << 16];
+      for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, f)) > 0;)
+        b.insert(b.end(), chunk, chunk + n);
+      std::fclose(f);
+    }
+    auto u32 = [&](size_t at) {
+      return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 |
+             uint32_t{b[at + 3]} << 24;
+    };
+    const size_t count = b.size() >= 4 ? u32(0) : 0;
+    const size_t record = 4 + 8 * kSlots;
+    if (count == 0 || b.size() != 4 + 8 * kFactors + count * record) {
+      std::fprintf(stderr, "%s: missing or malformed\n", SYNTHTAB_EXPECTED_TABLES);
+      std::abort();
+    }
+    std::memcpy(t.factors, &b[4], sizeof t.factors);
+    from_little_endian(t.factors, kFactors);
+    t.scales.resize(count);
+    t.window.resize(count * kSlots);
+    for (size_t s = 0; s < count; s++) {
+      const size_t at = 4 + 8 * kFactors + s * record;
+      t.scales[s] = static_cast<int32_t>(u32(at));
+      std::memcpy(&t.window[s * kSlots], &b[at + 4], 8 * kSlots);
+    }
+    from_little_endian(t.window.data(), t.window.size());
+    return t;
+  }();
+  return tables;
 }
 
-// Slot of decwin for a scale: row m, column g (mod 16) holds window position
-// 32g + m, sign -1 in columns 0, 1, 4, 5, ... The product is exact in
-// binary128 (53 + 32 bits) and then rounded as the unit rounds it.
-inline double window(int32_t scale, int slot) {
-  const int m = slot / 32, g = slot % 16;
-  const double e = g < 8 ? dewin[32 * g + m] : dewin[512 - 32 * g - m];
-  const int64_t signed_scale = (g % 4 < 2 ? -1 : 1) * static_cast<int64_t>(scale);
-  const quad exact = quad(e) * quad(signed_scale);
-  return static_cast<double>(static_cast<long double>(exact));
+inline double from_bits(uint64_t u) {
+  double d;
+  std::memcpy(&d, &u, sizeof d);
+  return d;
 }
 
 inline uint64_t bits(double x) {
   uint64_t u;
   std::memcpy(&u, &x, sizeof u);
   return u;
+}
+
+// Factor k of stage s.
+inline double factor(int s, int k) {
+  int index = k;
+  for (int i = 0; i < s; i++) index += 16 >> i;
+  return from_bits(expected().factors[index]);
+}
+
+// Slot of decwin for one of the file's scales: row slot / 32, and the
+// column modulo 16, since each row holds its columns twice.
+inline double window(int32_t scale, int slot) {
+  const Tables &t = expected();
+  for (size_t i = 0; i < t.scales.size(); i++)
+    if (t.scales[i] == scale) return from_bits(t.window[i * kSlots + slot / 32 * 16 + slot % 16]);
+  std::fprintf(stderr, "scale %ld is not among the expected tables\n", static_cast<long>(scale));
+  std::abort();
 }
 
 }  // namespace independent

@@ -24,8 +24,10 @@
  *                Each row holds its 16 coefficients twice, so a reader can
  *                take 16 in a row from any starting column without wrapping.
  *
- * Every product is formed in long double (64-bit significand on x86-64) and
- * rounded to double once, when stored; the tables are exact to the bit there.
+ * Every step (cosine, doubling, reciprocal, product with the scale) is
+ * rounded to a 64-bit significand, nearest even, and the result to double
+ * when stored: long double arithmetic where it is the x87 format, an exact
+ * integer emulation of it elsewhere. Every CPU stores the same bits.
  *
  * Before the first call the factor tables and decwin read as zeros; pnts and
  * dewin are valid from static initialisation, nothing runs at start-up.

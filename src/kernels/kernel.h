@@ -74,7 +74,7 @@ std::size_t pcm16_scalar(const double *in, int16_t *out, std::ptrdiff_t stride);
 
 // Every kernel there is; a build defines those its CMake conditions select
 // (SYNTHTAB_KERNEL_<NAME>), and synth.cpp lists them in order of preference.
-extern const Kernel kScalar, kSse2, kAvx2;
+extern const Kernel kScalar, kSse2, kAvx2, kNeon;
 
 }  // namespace synthtab::kernel
 
