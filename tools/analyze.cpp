@@ -39,23 +39,10 @@ constexpr char kHelp[] =
 
 constexpr std::size_t kDelay = 481;  // analysis + synthesis, in samples
 
-// Host order to little-endian float64, in place: nothing to do on a
-// little-endian host.
-void little_endian([[maybe_unused]] double *v, [[maybe_unused]] std::size_t n) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  for (std::size_t i = 0; i < n; i++) {
-    uint64_t u;
-    std::memcpy(&u, v + i, 8);
-    u = __builtin_bswap64(u);
-    std::memcpy(v + i, &u, 8);
-  }
-#endif
-}
-
 }  // namespace
 
 int run_analyze(const Args &args) {
-  const std::string_view synopsis = kCommands[2].synopsis;
+  const std::string_view synopsis = synopsis_of("analyze");
   const Parsed p = parse(args, {{"--flush", ""}}, synopsis, 2);
   if (p.help) return write_stdout(kHelp);
   if (p.operands.size() < 2)

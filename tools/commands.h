@@ -34,6 +34,13 @@ inline constexpr Command kCommands[] = {
      "audio through the analysis filterbank to subband samples", run_analyze},
 };
 
+// A command's synopsis, by name, for its usage errors.
+constexpr std::string_view synopsis_of(std::string_view name) {
+  for (const Command &c : kCommands)
+    if (c.name == name) return c.synopsis;
+  return kTables.synopsis;
+}
+
 // Each command's synopsis and summary, for the help.
 inline std::string command_list() {
   std::string s;

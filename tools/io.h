@@ -30,6 +30,7 @@
 #include <sys/stat.h>
 
 #include <cstdint>
+#include <cstring>
 #include <optional>
 #include <string>
 #include <vector>
@@ -37,6 +38,19 @@
 #include "args.h"
 
 namespace synthtab::cli {
+
+// Little-endian float64, the format of subband and f64 files, from or to host
+// order in place: nothing to do on a little-endian host.
+inline void little_endian([[maybe_unused]] double *v, [[maybe_unused]] std::size_t n) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (std::size_t i = 0; i < n; i++) {
+    uint64_t u;
+    std::memcpy(&u, v + i, 8);
+    u = __builtin_bswap64(u);
+    std::memcpy(v + i, &u, 8);
+  }
+#endif
+}
 
 class Input {
  public:

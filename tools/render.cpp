@@ -42,19 +42,6 @@ constexpr char kHelp[] =
 enum Format { kF64, kWav, kFlac };
 enum Sample { kS16, kS24, kF32 };
 
-// Little-endian float64 from or to host order, in place: nothing to do on a
-// little-endian host.
-void little_endian([[maybe_unused]] double *v, [[maybe_unused]] std::size_t n) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  for (std::size_t i = 0; i < n; i++) {
-    uint64_t u;
-    std::memcpy(&u, v + i, 8);
-    u = __builtin_bswap64(u);
-    std::memcpy(v + i, &u, 8);
-  }
-#endif
-}
-
 // As to_pcm16 for 24 bits, each in the top of an int as libsndfile takes it.
 std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
   std::size_t clipped = 0;
@@ -70,7 +57,7 @@ std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
 }  // namespace
 
 int run_render(const Args &args) {
-  const std::string_view synopsis = kCommands[0].synopsis;
+  const std::string_view synopsis = synopsis_of("render");
   const Parsed p = parse(args,
                          {{"--scale", "N"},
                           {"--channels", "1|2"},

@@ -54,7 +54,7 @@ Result compare(int32_t scale, long blocks) {
 }  // namespace
 
 int run_verify(const Args &args) {
-  const Parsed p = parse(args, {{"--blocks", "N"}}, kCommands[1].synopsis, 0);
+  const Parsed p = parse(args, {{"--blocks", "N"}}, synopsis_of("verify"), 0);
   if (p.help) return write_stdout(kHelp);
   const long blocks = p.number("--blocks", 2000, 1);
 
