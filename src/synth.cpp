@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "kernels/kernel.h"
 
@@ -37,7 +38,7 @@ const Kernel *const kKernels[] = {
 
 // Stands for "not chosen yet": no state ever records it as its kernel, so
 // the first block of every state takes the slow path, which chooses.
-const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false};
+const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false, false};
 
 // kUnchosen until the first use. Threads that meet it at once all store the
 // same choice, so an atomic pointer (no lock, no guard) is enough.
@@ -63,7 +64,8 @@ inline const Kernel &active() {
   return k != &kUnchosen ? *k : *first_use();
 }
 
-constexpr std::size_t kHistory = 2 * kRun;
+static_assert(sizeof(synthtab_synth::priv_hist) >= (kState + 3) * sizeof(double),
+              "the state holds the region at any alignment");
 
 // Rebuilds the mirror rows from the forward ones.
 void mirror(double *h) {
@@ -73,18 +75,43 @@ void mirror(double *h) {
         h[r * kRun + (16 + m) * kSlots + s] = h[r * kRun + m * kSlots + (16 - s) % 16];
 }
 
-// Readies a state that moved or changes kernel. The history starts at the
+// Moves the history between the row layout (with mirror rows) and the
+// transposed one; the window cache is invalidated (its key made NaN).
+SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
+  double tmp[2 * kRun] = {};
+  for (int r = 0; r < 2; r++)
+    for (int s = 0; s < kSlots; s++)
+      for (int m = 0; m <= 16; m++) {
+        double *rows = tmp + r * kRun + m * kSlots + s, *cols = tmp + r * kTRun + s * kTSlot + m;
+        if (to_transposed)
+          *cols = h[r * kRun + m * kSlots + s];
+        else
+          *rows = h[r * kTRun + s * kTSlot + m];
+      }
+  std::memcpy(h, tmp, (to_transposed ? 2 * kTRun : 2 * kRun) * sizeof(double));
+  if (to_transposed)
+    for (int i = 0; i < 4; i++) h[kTKey + i] = std::numeric_limits<double>::quiet_NaN();
+  else
+    mirror(h);
+}
+
+// Readies a state that moved or changes kernel. The region starts at the
 // first 32-byte boundary inside priv_hist; a state copied to an address of
-// another alignment finds its history where the original had it, and moves
-// it. Kernels that skip the mirror rows leave them stale for the others.
-// A zero-filled state is silent and valid: no kernel, nothing stale.
+// another alignment finds it where the original had it, and moves it.
+// Kernels that skip the mirror rows leave them stale for the others.
+// A zero-filled state is silent and valid: no kernel, nothing stale, and
+// a window cache whose key matches no table but an all-zero one.
 SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
   const auto addr = reinterpret_cast<std::uintptr_t>(s->priv_hist);
   const auto align = static_cast<uint32_t>((32 - addr % 32) % 32 / sizeof(double));
   if (align != s->priv_align)
-    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kHistory * sizeof(double));
+    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kState * sizeof(double));
+  double *const h = s->priv_hist + align;
   const auto *last = static_cast<const Kernel *>(s->priv_kernel);
-  if (k.mirror && last && !last->mirror) mirror(s->priv_hist + align);
+  if (last && last->transposed != k.transposed)
+    relayout(h, k.transposed);
+  else if (k.mirror && last && !last->mirror)
+    mirror(h);
   s->priv_align = align;
   s->priv_self = s;
   s->priv_kernel = &k;

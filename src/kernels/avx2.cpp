@@ -74,11 +74,14 @@ TARGET inline void transpose(const v4 *c, v4 *r) {
   r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Stores the block's -X[n] into the history (table in kernel.h).
+// The block's -X[n] into slot `slot` of both runs (table in kernel.h), in
+// the transposed layout: fwd and back point at the slot's 17 rows in run p and
+// run p ^ 1. Run p gets rows 0..15 = -X[16..31] (row 16 keeps its 0), run
+// p ^ 1 row 0 = -X[16] and rows 1..16 = -X[15..0].
 // The 32-point DCT: two plain halvings leave four 8-point DCTs, of
 // aa = sums of sums, ad, da and dd, which run negated side by side in the
 // lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
-INLINE void dct_store(const double *s, double *run, double *other, unsigned slot) {
+INLINE void dct_store(const double *s, double *fwd, double *back) {
   const double *f0 = pnts[0], *f1 = pnts[1];
   v4 a[4], d[4], q[8], z[8];
 #pragma GCC unroll 4
@@ -103,105 +106,73 @@ INLINE void dct_store(const double *s, double *run, double *other, unsigned slot
   // g[k] = (-A[2k], -A[2k + 1], -D[2k], -D[2k + 1]) for the 16-point DCTs A of
   // the sums and D of the differences; then -X[4k] = -A[2k],
   // -X[4k + 2] = -A[2k + 1], -X[4k + 1] = -D[2k] - D[2k + 1],
-  // -X[4k + 3] = -D[2k + 1] - D[2k + 2].
-  v2 lo[8], hi[9];
+  // -X[4k + 3] = -D[2k + 1] - D[2k + 2]: lanes 2, 3 of g + (., ., g[3], g'[2]).
+  v4 g[9];
 #pragma GCC unroll 8
-  for (int k = 0; k < 8; k++) {
-    const v4 g = k < 7 ? _mm256_blend_pd(z[k], _mm256_add_pd(z[k], z[k + 1]), 0xa) : z[k];
-    lo[k] = _mm256_castpd256_pd128(g);
-    hi[k] = _mm256_extractf128_pd(g, 1);
-  }
-  hi[8] = _mm_setzero_pd();
-  double *const fwd = run + slot, *const back = other + slot;
-  const auto row = [](double *base, int r) { return base + r * kSlots; };
+  for (int k = 0; k < 8; k++)
+    g[k] = k < 7 ? _mm256_blend_pd(z[k], _mm256_add_pd(z[k], z[k + 1]), 0xa) : z[k];
+  g[8] = _mm256_setzero_pd();
 #pragma GCC unroll 8
-  for (int k = 0; k < 8; k++) {
-    const v2 odd = _mm_add_pd(hi[k], _mm_shuffle_pd(hi[k], hi[k + 1], 1));
-    const int n[4] = {4 * k, 4 * k + 2, 4 * k + 1, 4 * k + 3};
-    const v2 val[2] = {lo[k], odd};
-#pragma GCC unroll 4
-    for (int i = 0; i < 4; i++) {
-      const int m = n[i];
-      double *dst = m < 16 ? row(back, 16 - m) : row(fwd, m - 16);
-      if (i % 2 == 0)
-        _mm_storel_pd(dst, val[i / 2]);
-      else
-        _mm_storeh_pd(dst, val[i / 2]);
-      if (m == 16) _mm_storel_pd(row(back, 0), val[0]);
+  for (int k = 7; k >= 0; k--) {
+    const v4 x = _mm256_blend_pd(
+        g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)), 0xc);  // 4k, +2, +1, +3
+    if (k >= 4) {
+      const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // -X[4k .. 4k + 3]
+      _mm256_storeu_pd(fwd + 4 * (k - 4), y);
+      if (k == 4) _mm_storel_pd(back, _mm256_castpd256_pd128(y));
+    } else {
+      _mm256_storeu_pd(back + 1 + 4 * (3 - k), _mm256_permute4x64_pd(x, 0x27));  // reversed
     }
   }
 }
 
-// The forward and backward partial sums of row m: lane l of f sums the slots
-// l mod 4 against the window forwards, lane l of b the slots reversed against
-// it backwards (wb[q] is the window for slots 4q + 3 down to 4q).
-TARGET inline void row_sums(const double *r, const double *wf, const double *const *wb, v4 &f,
-                            v4 &b) {
-  v4 h = _mm256_load_pd(r);
-  f = _mm256_mul_pd(h, _mm256_loadu_pd(wf));
-  b = _mm256_mul_pd(rev(h), _mm256_loadu_pd(wb[0]));
-#pragma GCC unroll 4
-  for (int q = 1; q < 4; q++) {
-    h = _mm256_load_pd(r + 4 * q);
-    f = _mm256_fmadd_pd(h, _mm256_loadu_pd(wf + 4 * q), f);
-    b = _mm256_fmadd_pd(rev(h), _mm256_loadu_pd(wb[q]), b);
+// The cached window of a state, for the decwin it was built from (kernel.h).
+// Column c = t + s (slot s at block t), lanes 0..15 for outputs 0..15 and
+// lanes 16 + i for history row i + 1: outputs 31 - i, and output 16 in lane 31.
+__attribute__((cold, noinline)) void build_window(double *w) {
+  for (unsigned c = 0; c < 31; c++) {
+    double *col = w + 32 * c;
+    const double sign = c & 1 ? -1.0 : 1.0;  // odd ages count negated forwards
+    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * j + c];
+    for (unsigned i = 0; i < 15; i++) col[16 + i] = decwin[32 * (i + 1) + ((15 - c) & 15)];
+    col[31] = sign * decwin[32 * 16 + c];
   }
+  for (int i = 0; i < 4; i++) w[kTKey - kTWin + i] = decwin[kTKeyAt + i];
 }
 
-TARGET inline v4 forward_sums(const double *r, const double *wf) {
-  v4 f = _mm256_mul_pd(_mm256_load_pd(r), _mm256_loadu_pd(wf));
-#pragma GCC unroll 4
-  for (int q = 1; q < 4; q++)
-    f = _mm256_fmadd_pd(_mm256_load_pd(r + 4 * q), _mm256_loadu_pd(wf + 4 * q), f);
-  return f;
-}
-
-// (sum of lanes of a, b, c, d): of (l0 - l1) + (l2 - l3) with sub, of
-// (l0 + l1) + (l2 + l3) without.
-template <bool sub>
-TARGET inline v4 reduce(v4 a, v4 b, v4 c, v4 d) {
-  const v4 x = sub ? _mm256_hsub_pd(a, b) : _mm256_hadd_pd(a, b);
-  const v4 y = sub ? _mm256_hsub_pd(c, d) : _mm256_hadd_pd(c, d);
-  return _mm256_add_pd(_mm256_blend_pd(x, y, 0xc), _mm256_permute2f128_pd(x, y, 0x21));
-}
-
-// The 32 outputs of a block of parity p from run r. Lane l of a forward sum
-// holds ages of parity (l + p) mod 2: the output is (l0 - l1) + (l2 - l3),
-// negated at odd p. Rows are taken in pairs (m, 32 - m) as they share their
-// history, and outputs are written four at a time as they complete.
-template <int p>
-INLINE void window(const double *r, unsigned t, double *out) {
-  const v4 neg = _mm256_set1_pd(p ? -0.0 : 0.0);
-  const double *wf = decwin + t;
-  const double *wb[4];
-#pragma GCC unroll 4
-  for (int q = 0; q < 4; q++) wb[q] = decwin + ((12 - t - 4 * q) & 15);
-  v4 f[17], b[16];
-  f[0] = forward_sums(r, wf);
+// The 32 outputs of block t: for each group of four outputs, the 16 slots'
+// history rows against the window's columns t .. t + 15, one fused chain
+// each in slot order. Rows 0..15 give outputs 0..15; rows 1..16 give
+// outputs 31..16, reversed before they are stored.
+INLINE void window(const double *run, const double *w, double *out) {
+  v4 acc[8];
+  constexpr int off[8] = {0, 4, 8, 12, 1, 5, 9, 13};
+#pragma GCC unroll 8
+  for (int q = 0; q < 8; q++)
+    acc[q] = _mm256_mul_pd(_mm256_loadu_pd(run + off[q]), _mm256_load_pd(w + 4 * q));
 #pragma GCC unroll 16
-  for (int m = 1; m < 16; m++) {
-    const double *wbm[4] = {wb[0] + 32 * m, wb[1] + 32 * m, wb[2] + 32 * m, wb[3] + 32 * m};
-    row_sums(r + m * kSlots, wf + 32 * m, wbm, f[m], b[m]);
-    if (m % 4 == 3)
-      _mm256_storeu_pd(out + m - 3,
-                       _mm256_xor_pd(reduce<true>(f[m - 3], f[m - 2], f[m - 1], f[m]), neg));
-    if (m % 4 == 0)
-      _mm256_storeu_pd(out + 32 - m, reduce<false>(b[m], b[m - 1], b[m - 2], b[m - 3]));
+  for (int s = 1; s < kSlots; s++) {
+#pragma GCC unroll 8
+    for (int q = 0; q < 8; q++)
+      acc[q] = _mm256_fmadd_pd(_mm256_loadu_pd(run + kTSlot * s + off[q]),
+                               _mm256_load_pd(w + 32 * s + 4 * q), acc[q]);
   }
-  f[16] = forward_sums(r + 16 * kSlots, wf + 32 * 16);
-  // Output 16 is a forward sum among backward ones: sign its lanes first.
-  const v4 alt = _mm256_xor_pd(_mm256_set_pd(-0.0, 0.0, -0.0, 0.0), neg);
-  _mm256_storeu_pd(out + 16, reduce<false>(_mm256_xor_pd(f[16], alt), b[15], b[14], b[13]));
+#pragma GCC unroll 4
+  for (int q = 0; q < 4; q++) {
+    _mm256_storeu_pd(out + 4 * q, acc[q]);
+    _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+  }
 }
 
 TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  const unsigned p = t & 1;
-  double *const run = h + p * kRun;
-  dct_store(subbands, run, h + (p ^ 1) * kRun, (16 - t) & 15);
-  if (p)
-    window<1>(run, t, out);
-  else
-    window<0>(run, t, out);
+  double *const w = h + kTWin;
+  const v4 key = _mm256_loadu_pd(decwin + kTKeyAt);
+  if (_mm256_movemask_pd(_mm256_cmp_pd(key, _mm256_load_pd(h + kTKey), _CMP_NEQ_UQ)))
+    build_window(w);
+  const unsigned p = t & 1, slot = kTSlot * ((16 - t) & 15);
+  double *const run = h + p * kTRun;
+  dct_store(subbands, run + slot, h + (p ^ 1) * kTRun + slot);
+  window(run, w + 32 * t, out);
 }
 
 // As the SSE2 kernel's conversion (see there), four samples at a time, with
@@ -272,6 +243,6 @@ bool supported() {
 
 }  // namespace
 
-const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false};
+const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false, true};
 
 }  // namespace synthtab::kernel

@@ -38,6 +38,15 @@
 // decwin[32 m + (15 - t - s) mod 16] * h[p][m][s]. Kernels that prefer to
 // read that backward window forwards keep mirror rows: row 16 + m of each
 // run holds row m in reversed slot order, h[r][16 + m][s] = h[r][m][-s].
+//
+// Transposed layout (kernels that sum across outputs, Kernel::transposed):
+// the same values as rows 0..16 above, slot-major, h[run][slot][row] with
+// kTSlot doubles per slot (rows 17..19 unused), so the 16 or 17 rows a slot
+// contributes to sit side by side. After the history, at kTWin, the kernel
+// caches its window for the current decwin: 31 columns (c = t + s) of 32
+// doubles, and at kTKey the decwin[kTKeyAt ..] it was built from; a state
+// whose key differs (zero-filled, NaN after a layout change, or a new scale)
+// rebuilds it. The region holds kState doubles whatever the layout.
 #ifndef SYNTHTAB_KERNELS_KERNEL_H
 #define SYNTHTAB_KERNELS_KERNEL_H
 
@@ -49,9 +58,13 @@
 namespace synthtab::kernel {
 
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
+constexpr int kTSlot = 20, kTRun = kSlots * kTSlot, kTWin = 2 * kTRun, kTKey = kTWin + 31 * 32;
+constexpr int kTKeyAt = 8;  // decwin[8 .. 11]: -scale times four window values
+constexpr int kState = kTKey + 4;
+static_assert(kState >= 2 * kRun, "the region holds either layout");
 
 // One block: reads all 32 subbands, writes the block's values into the
-// history h (32-byte aligned, [2][32][16]) at block number t (mod 16), then
+// history h (32-byte aligned, [2][32][16] or transposed) at block number t (mod 16), then
 // the 32 output samples to out (contiguous). The argument order follows the
 // public calls' (state, subbands, out, stride), so the dispatch moves no
 // registers.
@@ -66,7 +79,8 @@ struct Kernel {
   bool (*supported)();  // whether this CPU runs it
   SynthFn synth;
   Pcm16Fn pcm16;
-  bool mirror;  // reads and keeps the mirror rows
+  bool mirror;               // reads and keeps the mirror rows
+  bool transposed = false;   // the transposed layout with its window cache
 };
 
 // The portable definition of the PCM conversion, for kernels without their own.
