@@ -78,17 +78,18 @@ void mirror(double *h) {
 // Moves the history between the row layout (with mirror rows) and the
 // transposed one; the window cache is invalidated (its key made NaN).
 SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
-  double tmp[2 * kRun] = {};
+  double tmp[kTWin > 2 * kRun ? kTWin : 2 * kRun] = {};
   for (int r = 0; r < 2; r++)
     for (int s = 0; s < kSlots; s++)
       for (int m = 0; m <= 16; m++) {
-        double *rows = tmp + r * kRun + m * kSlots + s, *cols = tmp + r * kTRun + s * kTSlot + m;
+        const int row = r * kRun + m * kSlots + s;
+        const int col = m ? r * kTRun + s * kTSlot + kTPad + m - 1 : kTRow0 + s;
         if (to_transposed)
-          *cols = h[r * kRun + m * kSlots + s];
+          tmp[col] = h[row];
         else
-          *rows = h[r * kTRun + s * kTSlot + m];
+          tmp[row] = h[col];
       }
-  std::memcpy(h, tmp, (to_transposed ? 2 * kTRun : 2 * kRun) * sizeof(double));
+  std::memcpy(h, tmp, (to_transposed ? kTWin : 2 * kRun) * sizeof(double));
   if (to_transposed)
     for (int i = 0; i < 4; i++) h[kTKey + i] = std::numeric_limits<double>::quiet_NaN();
   else

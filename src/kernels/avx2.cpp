@@ -74,14 +74,15 @@ TARGET inline void transpose(const v4 *c, v4 *r) {
   r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// The block's -X[n] into slot `slot` of both runs (table in kernel.h), in
-// the transposed layout: fwd and back point at the slot's 17 rows in run p and
-// run p ^ 1. Run p gets rows 0..15 = -X[16..31] (row 16 keeps its 0), run
-// p ^ 1 row 0 = -X[16] and rows 1..16 = -X[15..0].
+// The block's -X[n] into slot `slot` of the history (table in kernel.h), in
+// the transposed layout: fwd and back point at the slot's rows 1..16 in run p
+// and run p ^ 1, row0 at its shared row 0. Run p gets rows 1..15 =
+// -X[17..31] (row 16 keeps its 0; the store of -X[16] before row 1 lands in
+// the slot's padding), run p ^ 1 rows 1..16 = -X[15..0], row 0 -X[16].
 // The 32-point DCT: two plain halvings leave four 8-point DCTs, of
 // aa = sums of sums, ad, da and dd, which run negated side by side in the
 // lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
-INLINE void dct_store(const double *s, double *fwd, double *back) {
+INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) {
   const double *f0 = pnts[0], *f1 = pnts[1];
   v4 a[4], d[4], q[8], z[8];
 #pragma GCC unroll 4
@@ -118,61 +119,74 @@ INLINE void dct_store(const double *s, double *fwd, double *back) {
         g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)), 0xc);  // 4k, +2, +1, +3
     if (k >= 4) {
       const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // -X[4k .. 4k + 3]
-      _mm256_storeu_pd(fwd + 4 * (k - 4), y);
-      if (k == 4) _mm_storel_pd(back, _mm256_castpd256_pd128(y));
+      _mm256_storeu_pd(fwd - 1 + 4 * (k - 4), y);
+      if (k == 4) _mm_storel_pd(row0, _mm256_castpd256_pd128(y));
     } else {
-      _mm256_storeu_pd(back + 1 + 4 * (3 - k), _mm256_permute4x64_pd(x, 0x27));  // reversed
+      _mm256_storeu_pd(back + 4 * (3 - k), _mm256_permute4x64_pd(x, 0x27));  // reversed
     }
   }
 }
 
 // The cached window of a state, for the decwin it was built from (kernel.h).
-// Column c = t + s (slot s at block t), lanes 0..15 for outputs 0..15 and
-// lanes 16 + i for history row i + 1: outputs 31 - i, and output 16 in lane 31.
-__attribute__((cold, noinline)) void build_window(double *w) {
+// Column c = t + s (slot s at block t) holds, against history rows 1..16,
+// lanes 0..15 for outputs 1..16 and lanes 16 + i for outputs 31 - i (lane 31
+// unused, 0); the separate column of row 0 is for output 0.
+__attribute__((cold, noinline)) void build_window(double *h) {
+  double *const w = h + kTWin;
   for (unsigned c = 0; c < 31; c++) {
     double *col = w + 32 * c;
     const double sign = c & 1 ? -1.0 : 1.0;  // odd ages count negated forwards
-    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * j + c];
+    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * (j + 1) + c];
     for (unsigned i = 0; i < 15; i++) col[16 + i] = decwin[32 * (i + 1) + ((15 - c) & 15)];
-    col[31] = sign * decwin[32 * 16 + c];
+    col[31] = 0;
+    h[kTWin0 + c] = sign * decwin[c];
   }
-  for (int i = 0; i < 4; i++) w[kTKey - kTWin + i] = decwin[kTKeyAt + i];
+  for (int i = 0; i < 4; i++) h[kTKey + i] = decwin[kTKeyAt + i];
 }
 
-// The 32 outputs of block t: for each group of four outputs, the 16 slots'
-// history rows against the window's columns t .. t + 15, one fused chain
-// each in slot order. Rows 0..15 give outputs 0..15; rows 1..16 give
-// outputs 31..16, reversed before they are stored.
-INLINE void window(const double *run, const double *w, double *out) {
+// The 32 outputs of block t. Each slot's rows 1..16 are four loads, each
+// used by two fused chains (in slot order): forward for outputs 1..16,
+// backward for outputs 31..17, reversed before they are stored. Output 0
+// reads row 0 alone, four slots per chain, summed at the end.
+INLINE void window(const double *run, const double *w, const double *w0, const double *row0,
+                   double *out) {
   v4 acc[8];
-  constexpr int off[8] = {0, 4, 8, 12, 1, 5, 9, 13};
-#pragma GCC unroll 8
-  for (int q = 0; q < 8; q++)
-    acc[q] = _mm256_mul_pd(_mm256_loadu_pd(run + off[q]), _mm256_load_pd(w + 4 * q));
-#pragma GCC unroll 16
-  for (int s = 1; s < kSlots; s++) {
-#pragma GCC unroll 8
-    for (int q = 0; q < 8; q++)
-      acc[q] = _mm256_fmadd_pd(_mm256_loadu_pd(run + kTSlot * s + off[q]),
-                               _mm256_load_pd(w + 32 * s + 4 * q), acc[q]);
-  }
 #pragma GCC unroll 4
   for (int q = 0; q < 4; q++) {
-    _mm256_storeu_pd(out + 4 * q, acc[q]);
-    _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+    const v4 x = _mm256_load_pd(run + 4 * q);
+    acc[q] = _mm256_mul_pd(x, _mm256_load_pd(w + 4 * q));
+    acc[4 + q] = _mm256_mul_pd(x, _mm256_load_pd(w + 16 + 4 * q));
   }
+#pragma GCC unroll 16
+  for (int s = 1; s < kSlots; s++) {
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      const v4 x = _mm256_load_pd(run + kTSlot * s + 4 * q);
+      acc[q] = _mm256_fmadd_pd(x, _mm256_load_pd(w + 32 * s + 4 * q), acc[q]);
+      acc[4 + q] = _mm256_fmadd_pd(x, _mm256_load_pd(w + 32 * s + 16 + 4 * q), acc[4 + q]);
+    }
+  }
+  v4 a0 = _mm256_mul_pd(_mm256_load_pd(row0), _mm256_loadu_pd(w0));
+#pragma GCC unroll 4
+  for (int i = 1; i < 4; i++)
+    a0 = _mm256_fmadd_pd(_mm256_load_pd(row0 + 4 * i), _mm256_loadu_pd(w0 + 4 * i), a0);
+  const v2 a2 = _mm_add_pd(_mm256_castpd256_pd128(a0), _mm256_extractf128_pd(a0, 1));
+#pragma GCC unroll 4
+  for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+#pragma GCC unroll 4
+  for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]'s lane
+  _mm_store_sd(out, _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2)));
 }
 
 TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  double *const w = h + kTWin;
   const v4 key = _mm256_loadu_pd(decwin + kTKeyAt);
   if (_mm256_movemask_pd(_mm256_cmp_pd(key, _mm256_load_pd(h + kTKey), _CMP_NEQ_UQ)))
-    build_window(w);
-  const unsigned p = t & 1, slot = kTSlot * ((16 - t) & 15);
-  double *const run = h + p * kTRun;
-  dct_store(subbands, run + slot, h + (p ^ 1) * kTRun + slot);
-  window(run, w + 32 * t, out);
+    build_window(h);
+  const unsigned p = t & 1, slot = (16 - t) & 15;
+  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
+  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
+            row0 + slot);
+  window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out);
 }
 
 // As the SSE2 kernel's conversion (see there), four samples at a time, with
