@@ -76,7 +76,8 @@ void mirror(double *h) {
 }
 
 // Moves the history between the row layout (with mirror rows) and the
-// transposed one; the window cache is invalidated (its key made NaN).
+// transposed one, which keeps X rather than -X; the window cache is
+// invalidated (its key made NaN).
 SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
   double tmp[kTWin > 2 * kRun ? kTWin : 2 * kRun] = {};
   for (int r = 0; r < 2; r++)
@@ -85,13 +86,13 @@ SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
         const int row = r * kRun + m * kSlots + s;
         const int col = m ? r * kTRun + s * kTSlot + kTPad + m - 1 : kTRow0 + s;
         if (to_transposed)
-          tmp[col] = h[row];
+          tmp[col] = -h[row];
         else
-          tmp[row] = h[col];
+          tmp[row] = -h[col];
       }
   std::memcpy(h, tmp, (to_transposed ? kTWin : 2 * kRun) * sizeof(double));
   if (to_transposed)
-    for (int i = 0; i < 4; i++) h[kTKey + i] = std::numeric_limits<double>::quiet_NaN();
+    h[kTKey] = std::numeric_limits<double>::quiet_NaN();
   else
     mirror(h);
 }

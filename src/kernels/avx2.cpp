@@ -1,15 +1,18 @@
 // The AVX2 kernel: four doubles per register and fused multiply-adds, chosen
 // at run time on CPUs with AVX2 and FMA. Only the functions marked TARGET use
 // those instructions, so the file builds for the base ISA and its CPU check
-// runs anywhere. Scheme in kernel.h; this kernel keeps no mirror rows: it
-// reads each forward row once for two outputs, forwards for output m and
-// lane-reversed for output 32 - m, which costs what the mirror rows' loads
-// would and saves their stores.
+// runs anywhere. Scheme in kernel.h; this kernel keeps the transposed
+// layout and sums across outputs, four at a time: each output's sum is one
+// chain of fused multiply-adds over the 16 slots, against a window the state
+// caches transposed to match, so no sum crosses lanes (bar output 0's).
 //
 // Every operation, fused ones included, is one IEEE operation per lane in the
 // order written, so the results depend on the source alone.
 #include <cpuid.h>
 #include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
 
 #include "kernel.h"
 
@@ -26,28 +29,26 @@ TARGET inline v4 rev(v4 x) { return _mm256_permute4x64_pd(x, 0x1b); }
 TARGET inline v4 bcast(const double *p) { return _mm256_broadcast_sd(p); }
 
 // One halving of a 2n-point DCT on the four lanes at once: lo[i], hi[i] are
-// z[i] and z[2n-1-i]; sums to s, factor-scaled differences to d. The sum
-// chain of a negated DCT takes its differences the other way round.
-template <int n, bool flip>
+// z[i] and z[2n-1-i]; sums to s, factor-scaled differences to d.
+template <int n>
 TARGET inline void halve(const v4 *z, v4 *s, v4 *d, const double *f) {
 #pragma GCC unroll 4
   for (int i = 0; i < n; i++) {
     const v4 lo = z[i], hi = z[2 * n - 1 - i];
     s[i] = _mm256_add_pd(lo, hi);
-    d[i] = _mm256_mul_pd(flip ? _mm256_sub_pd(hi, lo) : _mm256_sub_pd(lo, hi), bcast(f + i));
+    d[i] = _mm256_mul_pd(_mm256_sub_pd(lo, hi), bcast(f + i));
   }
 }
 
-// The negated 8-point DCT of each lane of z[0..7], in place.
-TARGET inline void neg_dct8(v4 *z) {
+// The 8-point DCT of each lane of z[0..7], in place.
+TARGET inline void dct8(v4 *z) {
   v4 a[8], b[8];
-  halve<4, true>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
-  halve<2, true>(a, b, b + 2, pnts[3]);
-  halve<2, false>(a + 4, b + 4, b + 6, pnts[3]);
-  halve<1, true>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
+  halve<4>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
+  halve<2>(a, b, b + 2, pnts[3]);
+  halve<2>(a + 4, b + 4, b + 6, pnts[3]);
+  halve<1>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
 #pragma GCC unroll 4
-  for (int k = 2; k < 8; k += 2) halve<1, false>(b + k, a + k, a + k + 1, pnts[4]);
-  a[0] = _mm256_sub_pd(_mm256_setzero_pd(), a[0]);  // the end of the sum chain
+  for (int k = 2; k < 8; k += 2) halve<1>(b + k, a + k, a + k + 1, pnts[4]);
   // Merge the 2-point DCTs into 4-point ones, then those into the 8-point one:
   // X[2k] = U[k], X[2k + 1] = V[k] + V[k + 1].
 #pragma GCC unroll 2
@@ -74,13 +75,13 @@ TARGET inline void transpose(const v4 *c, v4 *r) {
   r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// The block's -X[n] into slot `slot` of the history (table in kernel.h), in
-// the transposed layout: fwd and back point at the slot's rows 1..16 in run p
-// and run p ^ 1, row0 at its shared row 0. Run p gets rows 1..15 =
-// -X[17..31] (row 16 keeps its 0; the store of -X[16] before row 1 lands in
-// the slot's padding), run p ^ 1 rows 1..16 = -X[15..0], row 0 -X[16].
+// The block's X[n] into slot `slot` of the history (table in kernel.h; this
+// layout keeps X, not -X), transposed: fwd and back point at the slot's rows
+// 1..16 in run p and run p ^ 1, row0 at its shared row 0. Run p gets rows
+// 1..15 = X[17..31] (row 16 keeps its 0; the store of X[16] before row 1
+// lands in the slot's padding), run p ^ 1 rows 1..16 = X[15..0], row 0 X[16].
 // The 32-point DCT: two plain halvings leave four 8-point DCTs, of
-// aa = sums of sums, ad, da and dd, which run negated side by side in the
+// aa = sums of sums, ad, da and dd, which run side by side in the
 // lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
 INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) {
   const double *f0 = pnts[0], *f1 = pnts[1];
@@ -102,12 +103,12 @@ INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) 
   const v4 c0[4] = {q[0], q[2], q[4], q[6]}, c1[4] = {q[1], q[3], q[5], q[7]};
   transpose(c0, z);
   transpose(c1, z + 4);
-  neg_dct8(z);
+  dct8(z);
 
-  // g[k] = (-A[2k], -A[2k + 1], -D[2k], -D[2k + 1]) for the 16-point DCTs A of
-  // the sums and D of the differences; then -X[4k] = -A[2k],
-  // -X[4k + 2] = -A[2k + 1], -X[4k + 1] = -D[2k] - D[2k + 1],
-  // -X[4k + 3] = -D[2k + 1] - D[2k + 2]: lanes 2, 3 of g + (., ., g[3], g'[2]).
+  // g[k] = (A[2k], A[2k + 1], D[2k], D[2k + 1]) for the 16-point DCTs A of
+  // the sums and D of the differences; then X[4k] = A[2k],
+  // X[4k + 2] = A[2k + 1], X[4k + 1] = D[2k] + D[2k + 1],
+  // X[4k + 3] = D[2k + 1] + D[2k + 2]: lanes 2, 3 of g + (., ., g[3], g'[2]).
   v4 g[9];
 #pragma GCC unroll 8
   for (int k = 0; k < 8; k++)
@@ -118,7 +119,7 @@ INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) 
     const v4 x = _mm256_blend_pd(
         g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)), 0xc);  // 4k, +2, +1, +3
     if (k >= 4) {
-      const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // -X[4k .. 4k + 3]
+      const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // X[4k .. 4k + 3]
       _mm256_storeu_pd(fwd - 1 + 4 * (k - 4), y);
       if (k == 4) _mm_storel_pd(row0, _mm256_castpd256_pd128(y));
     } else {
@@ -135,13 +136,14 @@ __attribute__((cold, noinline)) void build_window(double *h) {
   double *const w = h + kTWin;
   for (unsigned c = 0; c < 31; c++) {
     double *col = w + 32 * c;
-    const double sign = c & 1 ? -1.0 : 1.0;  // odd ages count negated forwards
+    // decwin against X, not -X; odd ages count negated forwards
+    const double sign = c & 1 ? 1.0 : -1.0;
     for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * (j + 1) + c];
-    for (unsigned i = 0; i < 15; i++) col[16 + i] = decwin[32 * (i + 1) + ((15 - c) & 15)];
+    for (unsigned i = 0; i < 15; i++) col[16 + i] = -decwin[32 * (i + 1) + ((15 - c) & 15)];
     col[31] = 0;
     h[kTWin0 + c] = sign * decwin[c];
   }
-  for (int i = 0; i < 4; i++) h[kTKey + i] = decwin[kTKeyAt + i];
+  std::memcpy(h + kTKey, decwin + kTKeyAt, sizeof(double));
 }
 
 // The 32 outputs of block t. Each slot's rows 1..16 are four loads, each
@@ -178,15 +180,24 @@ INLINE void window(const double *run, const double *w, const double *w0, const d
   _mm_store_sd(out, _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2)));
 }
 
+void rebuild(double *h, const double *subbands, double *out, unsigned t);
+
 TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  const v4 key = _mm256_loadu_pd(decwin + kTKeyAt);
-  if (_mm256_movemask_pd(_mm256_cmp_pd(key, _mm256_load_pd(h + kTKey), _CMP_NEQ_UQ)))
-    build_window(h);
+  uint64_t now, key;  // compared as bits: the NaN of a stale cache matches nothing
+  std::memcpy(&now, decwin + kTKeyAt, sizeof now);
+  std::memcpy(&key, h + kTKey, sizeof key);
+  if (now != key) return rebuild(h, subbands, out, t);  // a jump: nothing kept across a call
   const unsigned p = t & 1, slot = (16 - t) & 15;
   double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
   dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
             row0 + slot);
   window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out);
+}
+
+__attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, double *out,
+                                             unsigned t) {
+  build_window(h);
+  synth(h, subbands, out, t);
 }
 
 // As the SSE2 kernel's conversion (see there), four samples at a time, with

@@ -40,14 +40,17 @@
 // run holds row m in reversed slot order, h[r][16 + m][s] = h[r][m][-s].
 //
 // Transposed layout (kernels that sum across outputs, Kernel::transposed):
-// the same values slot-major. Row 0 is the same in both runs and is kept
+// the same values negated (X[n], the sign moves into the window) and
+// slot-major. Row 0 is the same in both runs and is kept
 // once, kTRow0[slot]. Rows 1..16 of run r, slot s are kTSlot * (r * 16 + s)
 // + kTPad + (0..15), kTPad doubles of padding before each slot's rows, so
 // the rows a slot contributes to sit side by side. After the history, the
 // kernel caches its window for the current decwin: at kTWin 31 columns
 // (c = t + s) of 32 doubles, at kTWin0 the 31 values of row 0, and at kTKey
-// the decwin[kTKeyAt ..] they were built from; a state whose key differs
-// (zero-filled, NaN after a layout change, or a new scale) rebuilds them.
+// the decwin[kTKeyAt] they were built from, compared bit for bit: a state
+// whose key differs (zero-filled, NaN after a layout change, or a new scale)
+// rebuilds them. decwin[kTKeyAt] is -scale times the window's largest value,
+// so integer scales that differ give different keys.
 // The region holds kState doubles whatever the layout.
 #ifndef SYNTHTAB_KERNELS_KERNEL_H
 #define SYNTHTAB_KERNELS_KERNEL_H
@@ -62,7 +65,7 @@ namespace synthtab::kernel {
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
 constexpr int kTSlot = 20, kTPad = 4, kTRun = kSlots * kTSlot, kTRow0 = 2 * kTRun;
 constexpr int kTWin = kTRow0 + kSlots, kTWin0 = kTWin + 31 * 32, kTKey = kTWin0 + 32;
-constexpr int kTKeyAt = 8;  // decwin[8 .. 11]: -scale times four window values
+constexpr int kTKeyAt = 8;
 constexpr int kState = kTKey + 4;
 static_assert(kState >= 2 * kRun, "the region holds either layout");
 
