@@ -202,17 +202,26 @@ __attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, 
 
 // As the SSE2 kernel's conversion (see there), four samples at a time, with
 // a shortcut for the usual block where every |x| < 32767.5 (so nothing clips
-// and nothing is NaN): then rounding is all there is to do.
+// and nothing is NaN): then rounding is all there is to do. in is what
+// synth() just wrote, so the samples are read in the groups window() stored
+// them in (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with 17..19):
+// a load that spans two recent stores would wait for both to reach the cache.
+constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
+                              {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
+                              {28, 29, 30, 31}, {0, 17, 18, 19}};
+
 TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
   const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
   v4 x[8];
+#pragma GCC unroll 7
+  for (int i = 0; i < 7; i++) x[i] = _mm256_loadu_pd(in + kGroup[i][0]);
+  x[7] = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadh_pd(_mm_load_sd(in), in + 17)),
+                              _mm_loadu_pd(in + 18), 1);
   v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
 #pragma GCC unroll 8
-  for (int i = 0; i < 8; i++) {
-    x[i] = _mm256_loadu_pd(in + 4 * i);
+  for (int i = 0; i < 8; i++)
     small = _mm256_and_pd(
         small, _mm256_cmp_pd(_mm256_andnot_pd(sign, x[i]), _mm256_set1_pd(32767.5), _CMP_LT_OQ));
-  }
   __m128i q[8];
   std::size_t clipped = 0;
   if (_mm256_movemask_pd(small) == 0xf) {
@@ -235,21 +244,23 @@ TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) 
     _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
     clipped = static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
   }
-#pragma GCC unroll 4
-  for (int i = 0; i < 4; i++) {
-    const __m128i p = _mm_packs_epi32(q[2 * i], q[2 * i + 1]);
-    if (stride == 1) {
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * i), p);
-    } else {
-      int16_t *o = out + 8 * i * stride;
-      o[0] = static_cast<int16_t>(_mm_extract_epi16(p, 0));
-      o[stride] = static_cast<int16_t>(_mm_extract_epi16(p, 1));
-      o[2 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 2));
-      o[3 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 3));
-      o[4 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 4));
-      o[5 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 5));
-      o[6 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 6));
-      o[7 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 7));
+  if (stride == 1) {
+    // Group 7's 17..19 first: its 8-byte store runs into 20, rewritten next.
+    const __m128i g = _mm_packs_epi32(q[7], q[7]);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 17), _mm_srli_si128(g, 2));
+    out[0] = static_cast<int16_t>(_mm_cvtsi128_si32(g));
+#pragma GCC unroll 7
+    for (int i = 0; i < 7; i++)
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kGroup[i][0]),
+                       _mm_packs_epi32(q[i], q[i]));
+  } else {
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      const __m128i g = _mm_packs_epi32(q[i], q[i]);
+      out[kGroup[i][0] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 0));
+      out[kGroup[i][1] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 1));
+      out[kGroup[i][2] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 2));
+      out[kGroup[i][3] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 3));
     }
   }
   return clipped;
