@@ -38,7 +38,7 @@ const Kernel *const kKernels[] = {
 
 // Stands for "not chosen yet": no state ever records it as its kernel, so
 // the first block of every state takes the slow path, which chooses.
-const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false, false};
+const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false, false, nullptr};
 
 // kUnchosen until the first use. Threads that meet it at once all store the
 // same choice, so an atomic pointer (no lock, no guard) is enough.
@@ -175,6 +175,11 @@ void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out
 size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
                           ptrdiff_t stride) {
   const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
+  if (k.synth16) {
+    const unsigned t = s->priv_t;
+    s->priv_t = (t + 1) % 16;
+    return k.synth16(s->priv_hist + s->priv_align, subbands, out, stride, t);
+  }
   double y[32];
   block(k, s, subbands, y);
   return k.pcm16(y, out, stride);

@@ -41,7 +41,7 @@ TARGET inline void halve(const v4 *z, v4 *s, v4 *d, const double *f) {
 }
 
 // The 8-point DCT of each lane of z[0..7], in place.
-TARGET inline void dct8(v4 *z) {
+INLINE void dct8(v4 *z) {
   v4 a[8], b[8];
   halve<4>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
   halve<2>(a, b, b + 2, pnts[3]);
@@ -146,12 +146,16 @@ __attribute__((cold, noinline)) void build_window(double *h) {
   std::memcpy(h + kTKey, decwin + kTKeyAt, sizeof(double));
 }
 
-// The 32 outputs of block t. Each slot's rows 1..16 are four loads, each
-// used by two fused chains (in slot order): forward for outputs 1..16,
-// backward for outputs 31..17, reversed before they are stored. Output 0
-// reads row 0 alone, four slots per chain, summed at the end.
-INLINE void window(const double *run, const double *w, const double *w0, const double *row0,
-                   double *out) {
+INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
+
+// The 32 outputs of block t, to out as doubles or (with Out = int16_t) as
+// 16-bit PCM at the stride, returning the number clipped. Each slot's rows
+// 1..16 are four loads, each used by two fused chains (in slot order):
+// forward for outputs 1..16, backward for outputs 31..17, reversed at the
+// end. Output 0 reads row 0 alone, four slots per chain, summed at the end.
+template <class Out>
+INLINE std::size_t window(const double *run, const double *w, const double *w0,
+                          const double *row0, Out *out, std::ptrdiff_t stride) {
   v4 acc[8];
 #pragma GCC unroll 4
   for (int q = 0; q < 4; q++) {
@@ -173,31 +177,63 @@ INLINE void window(const double *run, const double *w, const double *w0, const d
   for (int i = 1; i < 4; i++)
     a0 = _mm256_fmadd_pd(_mm256_load_pd(row0 + 4 * i), _mm256_loadu_pd(w0 + 4 * i), a0);
   const v2 a2 = _mm_add_pd(_mm256_castpd256_pd128(a0), _mm256_extractf128_pd(a0, 1));
+  const v2 o0 = _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2));
+  if constexpr (sizeof(Out) == sizeof(double)) {
 #pragma GCC unroll 4
-  for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
 #pragma GCC unroll 4
-  for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]'s lane
-  _mm_store_sd(out, _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2)));
+    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]
+    _mm_store_sd(out, o0);
+    return 0;
+  } else {
+    v4 x[8] = {acc[0],      acc[1],      acc[2],      acc[3],
+               rev(acc[6]), rev(acc[5]), rev(acc[4]),
+               _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
+    return to_pcm16(x, out, stride);
+  }
 }
+
+// The history, then the sums of block t (rebuilding the window cache first
+// when decwin changed: a jump to slow, which runs the block then).
+#define SYNTHTAB_BLOCK(slow, ...)                                                           \
+  uint64_t now, key; /* compared as bits: the NaN of a stale cache matches nothing */       \
+  std::memcpy(&now, decwin + kTKeyAt, sizeof now);                                          \
+  std::memcpy(&key, h + kTKey, sizeof key);                                                 \
+  if (now != key) return slow(__VA_ARGS__);                                                 \
+  const unsigned p = t & 1, slot = (16 - t) & 15;                                           \
+  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;                      \
+  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,     \
+            row0 + slot);                                                                   \
+  const std::size_t clipped = window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride)
 
 void rebuild(double *h, const double *subbands, double *out, unsigned t);
 
 TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  uint64_t now, key;  // compared as bits: the NaN of a stale cache matches nothing
-  std::memcpy(&now, decwin + kTKeyAt, sizeof now);
-  std::memcpy(&key, h + kTKey, sizeof key);
-  if (now != key) return rebuild(h, subbands, out, t);  // a jump: nothing kept across a call
-  const unsigned p = t & 1, slot = (16 - t) & 15;
-  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
-  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
-            row0 + slot);
-  window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out);
+  constexpr std::ptrdiff_t stride = 1;
+  SYNTHTAB_BLOCK(rebuild, h, subbands, out, t);
+  (void)clipped;
 }
 
 __attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, double *out,
                                              unsigned t) {
   build_window(h);
   synth(h, subbands, out, t);
+}
+
+std::size_t rebuild16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                      unsigned t);
+
+TARGET std::size_t synth16(double *h, const double *subbands, int16_t *out,
+                           std::ptrdiff_t stride, unsigned t) {
+  SYNTHTAB_BLOCK(rebuild16, h, subbands, out, stride, t);
+  return clipped;
+}
+
+__attribute__((cold, noinline)) std::size_t rebuild16(double *h, const double *subbands,
+                                                      int16_t *out, std::ptrdiff_t stride,
+                                                      unsigned t) {
+  build_window(h);
+  return synth16(h, subbands, out, stride, t);
 }
 
 // As the SSE2 kernel's conversion (see there), four samples at a time, with
@@ -211,12 +247,16 @@ constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12
                               {28, 29, 30, 31}, {0, 17, 18, 19}};
 
 TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
-  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
   v4 x[8];
 #pragma GCC unroll 7
   for (int i = 0; i < 7; i++) x[i] = _mm256_loadu_pd(in + kGroup[i][0]);
   x[7] = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadh_pd(_mm_load_sd(in), in + 17)),
                               _mm_loadu_pd(in + 18), 1);
+  return to_pcm16(x, out, stride);
+}
+
+INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
+  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
   v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
 #pragma GCC unroll 8
   for (int i = 0; i < 8; i++)
@@ -279,6 +319,6 @@ bool supported() {
 
 }  // namespace
 
-const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false, true};
+const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false, true, synth16};
 
 }  // namespace synthtab::kernel

@@ -80,6 +80,10 @@ using SynthFn = void (*)(double *h, const double *subbands, double *out, unsigne
 // returns the number clipped.
 using Pcm16Fn = std::size_t (*)(const double *in, int16_t *out, std::ptrdiff_t stride);
 
+// A block as SynthFn, converted as Pcm16Fn; returns the number clipped.
+using Synth16Fn = std::size_t (*)(double *h, const double *subbands, int16_t *out,
+                                  std::ptrdiff_t stride, unsigned t);
+
 struct Kernel {
   const char *name;
   bool (*supported)();  // whether this CPU runs it
@@ -87,6 +91,7 @@ struct Kernel {
   Pcm16Fn pcm16;
   bool mirror;               // reads and keeps the mirror rows
   bool transposed = false;   // the transposed layout with its window cache
+  Synth16Fn synth16 = nullptr;  // a block straight to 16-bit PCM, if the kernel has its own
 };
 
 // The portable definition of the PCM conversion, for kernels without their own.
