@@ -137,6 +137,13 @@ inline void block(const Kernel &k, synthtab_synth *s, const double *subbands, do
   k.synth(s->priv_hist + s->priv_align, subbands, out, t);
 }
 
+inline size_t block16(const Kernel &k, synthtab_synth *s, const double *subbands, int16_t *out,
+                      ptrdiff_t stride) {
+  const unsigned t = s->priv_t;
+  s->priv_t = (t + 1) % 16;
+  return k.synth16(s->priv_hist + s->priv_align, subbands, out, stride, t);
+}
+
 }  // namespace
 }  // namespace synthtab::kernel
 
@@ -172,17 +179,24 @@ void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out
   for (int i = 0; i < 32; i++) out[i * stride] = static_cast<float>(y[i]);
 }
 
-size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
-                          ptrdiff_t stride) {
+namespace {
+SYNTHTAB_NOINLINE size_t s16_other(synthtab_synth *s, const double *subbands, int16_t *out,
+                                   ptrdiff_t stride) {
   const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
-  if (k.synth16) {
-    const unsigned t = s->priv_t;
-    s->priv_t = (t + 1) % 16;
-    return k.synth16(s->priv_hist + s->priv_align, subbands, out, stride, t);
-  }
+  if (k.synth16) return synthtab::kernel::block16(k, s, subbands, out, stride);
   double y[32];
   block(k, s, subbands, y);
   return k.pcm16(y, out, stride);
+}
+}  // namespace
+
+size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
+                          ptrdiff_t stride) {
+  // As synthtab_synth_f64's, for kernels that convert on their own.
+  const synthtab::kernel::Kernel *k = synthtab::kernel::current.load(std::memory_order_acquire);
+  if (s->priv_self == s && s->priv_kernel == k && k->synth16)
+    return synthtab::kernel::block16(*k, s, subbands, out, stride);
+  return s16_other(s, subbands, out, stride);
 }
 
 const char *synthtab_kernel(void) { return synthtab::kernel::active().name; }

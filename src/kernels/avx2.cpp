@@ -236,12 +236,13 @@ __attribute__((cold, noinline)) std::size_t rebuild16(double *h, const double *s
   return synth16(h, subbands, out, stride, t);
 }
 
-// As the SSE2 kernel's conversion (see there), four samples at a time, with
-// a shortcut for the usual block where every |x| < 32767.5 (so nothing clips
-// and nothing is NaN): then rounding is all there is to do. in is what
-// synth() just wrote, so the samples are read in the groups window() stored
-// them in (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with 17..19):
-// a load that spans two recent stores would wait for both to reach the cache.
+// 16-bit output as the SSE2 kernel's conversion (see there), four samples at
+// a time, with a shortcut for the usual block where every rounded sample
+// fits (nothing clips, nothing is NaN). synth16 converts the window's sums
+// in registers; pcm16 reads what synth() just wrote, in the groups window()
+// stored them in (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with
+// 17..19): a load that spans two recent stores waits for both to reach the
+// cache.
 constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
                               {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
                               {28, 29, 30, 31}, {0, 17, 18, 19}};
@@ -255,35 +256,8 @@ TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) 
   return to_pcm16(x, out, stride);
 }
 
-INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
-  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
-  v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-#pragma GCC unroll 8
-  for (int i = 0; i < 8; i++)
-    small = _mm256_and_pd(
-        small, _mm256_cmp_pd(_mm256_andnot_pd(sign, x[i]), _mm256_set1_pd(32767.5), _CMP_LT_OQ));
-  __m128i q[8];
-  std::size_t clipped = 0;
-  if (_mm256_movemask_pd(small) == 0xf) {
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; i++)
-      q[i] =
-          _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
-  } else {
-    const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
-    __m256i kept = _mm256_setzero_si256();
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; i++) {
-      const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
-      const v4 c =
-          _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
-      kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
-      q[i] = _mm256_cvttpd_epi32(c);
-    }
-    alignas(32) int64_t n[4];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
-    clipped = static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
-  }
+// The 32 rounded samples q (group by group) to out.
+INLINE void store16(const __m128i *q, int16_t *out, std::ptrdiff_t stride) {
   if (stride == 1) {
     // Group 7's 17..19 first: its 8-byte store runs into 20, rewritten next.
     const __m128i g = _mm_packs_epi32(q[7], q[7]);
@@ -303,7 +277,48 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
       out[kGroup[i][3] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 3));
     }
   }
-  return clipped;
+}
+
+// The general case: clamp just inside (-32769, 32768), NaN to 0, and count.
+TARGET __attribute__((noinline)) std::size_t clip16(const v4 *x, int16_t *out,
+                                                    std::ptrdiff_t stride) {
+  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
+  const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
+  __m256i kept = _mm256_setzero_si256();
+  __m128i q[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
+    const v4 c =
+        _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
+    kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
+    q[i] = _mm256_cvttpd_epi32(c);
+  }
+  store16(q, out, stride);
+  alignas(32) int64_t n[4];
+  _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
+  return static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
+}
+
+INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
+  // x + copysign(half, x): the sign bit of x picks -half
+  const v4 half = _mm256_set1_pd(0.49999999999999994);
+  const v4 nhalf = _mm256_set1_pd(-0.49999999999999994);
+  __m128i q[8];
+  // Round all, then see whether every result fits 16 bits: q + 32768 has no
+  // high bits (NaN and overflow give INT32_MIN, which fails too).
+  __m256i high = _mm256_setzero_si256();
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    q[i] = _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_blendv_pd(half, nhalf, x[i])));
+    if (i % 2)
+      high = _mm256_or_si256(high, _mm256_add_epi32(_mm256_set_m128i(q[i], q[i - 1]),
+                                                    _mm256_set1_epi32(32768)));
+  }
+  if (!_mm256_testz_si256(high, _mm256_set1_epi32(static_cast<int>(0xffff0000u))))
+    return clip16(x, out, stride);
+  store16(q, out, stride);
+  return 0;
 }
 
 // AVX2 and FMA in the CPU, and YMM state saved by the OS.

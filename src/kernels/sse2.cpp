@@ -232,8 +232,16 @@ bool supported() {
 #endif
 }
 
+// A block to 16-bit PCM in one call: synth and pcm16 inlined together.
+std::size_t synth16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                    unsigned t) {
+  double y[32];
+  synth(h, subbands, y, t);
+  return pcm16(y, out, stride);
+}
+
 }  // namespace
 
-const Kernel kSse2 = {"sse2", supported, synth, pcm16, true};
+const Kernel kSse2 = {"sse2", supported, synth, pcm16, true, false, synth16};
 
 }  // namespace synthtab::kernel
