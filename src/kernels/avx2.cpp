@@ -48,7 +48,9 @@ INLINE void dct8(v4 *z) {
   halve<2>(a + 4, b + 4, b + 6, pnts[3]);
   halve<1>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
 #pragma GCC unroll 4
-  for (int k = 2; k < 8; k += 2) halve<1>(b + k, a + k, a + k + 1, pnts[4]);
+  for (int k = 2; k < 8; k += 2) {
+    halve<1>(b + k, a + k, a + k + 1, pnts[4]);
+  }
   // Merge the 2-point DCTs into 4-point ones, then those into the 8-point one:
   // X[2k] = U[k], X[2k + 1] = V[k] + V[k + 1].
 #pragma GCC unroll 2
@@ -116,8 +118,8 @@ INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) 
   g[8] = _mm256_setzero_pd();
 #pragma GCC unroll 8
   for (int k = 7; k >= 0; k--) {
-    const v4 x = _mm256_blend_pd(
-        g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)), 0xc);  // 4k, +2, +1, +3
+    const v4 x = _mm256_blend_pd(g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)),
+                                 0xc);  // 4k, +2, +1, +3
     if (k >= 4) {
       const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // X[4k .. 4k + 3]
       _mm256_storeu_pd(fwd - 1 + 4 * (k - 4), y);
@@ -154,8 +156,8 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
 // forward for outputs 1..16, backward for outputs 31..17, reversed at the
 // end. Output 0 reads row 0 alone, four slots per chain, summed at the end.
 template <class Out>
-INLINE std::size_t window(const double *run, const double *w, const double *w0,
-                          const double *row0, Out *out, std::ptrdiff_t stride) {
+INLINE std::size_t window(const double *run, const double *w, const double *w0, const double *row0,
+                          Out *out, std::ptrdiff_t stride) {
   v4 acc[8];
 #pragma GCC unroll 4
   for (int q = 0; q < 4; q++) {
@@ -186,24 +188,25 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0,
     _mm_store_sd(out, o0);
     return 0;
   } else {
-    v4 x[8] = {acc[0],      acc[1],      acc[2],      acc[3],
-               rev(acc[6]), rev(acc[5]), rev(acc[4]),
-               _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
+    v4 x[8] = {acc[0],      acc[1],
+               acc[2],      acc[3],
+               rev(acc[6]), rev(acc[5]),
+               rev(acc[4]), _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
     return to_pcm16(x, out, stride);
   }
 }
 
 // The history, then the sums of block t (rebuilding the window cache first
 // when decwin changed: a jump to slow, which runs the block then).
-#define SYNTHTAB_BLOCK(slow, ...)                                                           \
-  uint64_t now, key; /* compared as bits: the NaN of a stale cache matches nothing */       \
-  std::memcpy(&now, decwin + kTKeyAt, sizeof now);                                          \
-  std::memcpy(&key, h + kTKey, sizeof key);                                                 \
-  if (now != key) return slow(__VA_ARGS__);                                                 \
-  const unsigned p = t & 1, slot = (16 - t) & 15;                                           \
-  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;                      \
-  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,     \
-            row0 + slot);                                                                   \
+#define SYNTHTAB_BLOCK(slow, ...)                                                       \
+  uint64_t now, key; /* compared as bits: the NaN of a stale cache matches nothing */   \
+  std::memcpy(&now, decwin + kTKeyAt, sizeof now);                                      \
+  std::memcpy(&key, h + kTKey, sizeof key);                                             \
+  if (now != key) return slow(__VA_ARGS__);                                             \
+  const unsigned p = t & 1, slot = (16 - t) & 15;                                       \
+  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;                  \
+  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot, \
+            row0 + slot);                                                               \
   const std::size_t clipped = window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride)
 
 void rebuild(double *h, const double *subbands, double *out, unsigned t);
@@ -223,8 +226,8 @@ __attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, 
 std::size_t rebuild16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
                       unsigned t);
 
-TARGET std::size_t synth16(double *h, const double *subbands, int16_t *out,
-                           std::ptrdiff_t stride, unsigned t) {
+TARGET std::size_t synth16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                           unsigned t) {
   SYNTHTAB_BLOCK(rebuild16, h, subbands, out, stride, t);
   return clipped;
 }
@@ -312,8 +315,8 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
   for (int i = 0; i < 8; i++) {
     q[i] = _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_blendv_pd(half, nhalf, x[i])));
     if (i % 2)
-      high = _mm256_or_si256(high, _mm256_add_epi32(_mm256_set_m128i(q[i], q[i - 1]),
-                                                    _mm256_set1_epi32(32768)));
+      high = _mm256_or_si256(
+          high, _mm256_add_epi32(_mm256_set_m128i(q[i], q[i - 1]), _mm256_set1_epi32(32768)));
   }
   if (!_mm256_testz_si256(high, _mm256_set1_epi32(static_cast<int>(0xffff0000u))))
     return clip16(x, out, stride);

@@ -89,8 +89,8 @@ struct Kernel {
   bool (*supported)();  // whether this CPU runs it
   SynthFn synth;
   Pcm16Fn pcm16;
-  bool mirror;               // reads and keeps the mirror rows
-  bool transposed = false;   // the transposed layout with its window cache
+  bool mirror;                  // reads and keeps the mirror rows
+  bool transposed = false;      // the transposed layout with its window cache
   Synth16Fn synth16 = nullptr;  // a block straight to 16-bit PCM, if the kernel has its own
 };
 

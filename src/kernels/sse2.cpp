@@ -183,12 +183,11 @@ std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
     const __m128d x = _mm_loadu_pd(in + 2 * i);
     q[i] = _mm_cvttpd_epi32(_mm_add_pd(x, _mm_or_pd(_mm_and_pd(x, sign), half)));
     if (i % 2)
-      high = _mm_or_si128(high, _mm_add_epi32(_mm_unpacklo_epi64(q[i - 1], q[i]),
-                                              _mm_set1_epi32(32768)));
+      high = _mm_or_si128(high,
+                          _mm_add_epi32(_mm_unpacklo_epi64(q[i - 1], q[i]), _mm_set1_epi32(32768)));
   }
   std::size_t clipped = 0;
-  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(high, 16), _mm_setzero_si128())) !=
-      0xffff) {
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(high, 16), _mm_setzero_si128())) != 0xffff) {
     const __m128d lo = _mm_set1_pd(-32768.99999999999), hi = _mm_set1_pd(32767.999999999996);
     __m128i kept = _mm_setzero_si128();
     for (int i = 0; i < 16; i++) {
