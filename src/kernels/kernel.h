@@ -41,10 +41,10 @@
 //
 // Transposed layout (kernels that sum across outputs, Kernel::transposed):
 // the same values negated (X[n], the sign moves into the window) and
-// slot-major. Row 0 is the same in both runs and is kept
-// once, kTRow0[slot]. Rows 1..16 of run r, slot s are kTSlot * (r * 16 + s)
-// + kTPad + (0..15), kTPad doubles of padding before each slot's rows, so
-// the rows a slot contributes to sit side by side. After the history, the
+// slot-major. Row 0 is the same in both runs and is kept once, at
+// kTRow0 + slot. Rows 1..16 of run r, slot s are at kTSlot * (r * 16 + s) +
+// kTPad + (0..15), kTPad doubles of padding before each slot's rows, so the
+// rows a slot contributes to sit side by side and load four at a time. After the history, the
 // kernel caches its window for the current decwin: at kTWin 31 columns
 // (c = t + s) of 32 doubles, at kTWin0 the 31 values of row 0, and at kTKey
 // the decwin[kTKeyAt] they were built from, compared bit for bit: a state
