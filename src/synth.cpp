@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 
 #include "kernels/kernel.h"
 
@@ -40,7 +41,7 @@ const Kernel *const kKernels[] = {
 
 // Stands for "not chosen yet": no state ever records it as its kernel, so
 // the first block of every state takes the slow path, which chooses.
-const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false};
+const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false, false, nullptr};
 
 // kUnchosen until the first use. Threads that meet it at once all store the
 // same choice, so an atomic pointer (no lock, no guard) is enough.
@@ -66,7 +67,8 @@ inline const Kernel &active() {
   return k != &kUnchosen ? *k : *first_use();
 }
 
-constexpr std::size_t kHistory = 2 * kRun;
+static_assert(sizeof(synthtab_synth::priv_hist) >= (kState + 3) * sizeof(double),
+              "the state holds the region at any alignment");
 
 // Rebuilds the mirror rows from the forward ones.
 void mirror(double *h) {
@@ -76,18 +78,45 @@ void mirror(double *h) {
         h[r * kRun + (16 + m) * kSlots + s] = h[r * kRun + m * kSlots + (16 - s) % 16];
 }
 
-// Readies a state that moved or changes kernel. The history starts at the
+// Moves the history between the row layout (with mirror rows) and the
+// transposed one, which keeps X rather than -X; the window cache is
+// invalidated (its key made NaN).
+SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
+  double tmp[kTWin > 2 * kRun ? kTWin : 2 * kRun] = {};
+  for (int r = 0; r < 2; r++)
+    for (int s = 0; s < kSlots; s++)
+      for (int m = 0; m <= 16; m++) {
+        const int row = r * kRun + m * kSlots + s;
+        const int col = m ? r * kTRun + s * kTSlot + kTPad + m - 1 : kTRow0 + s;
+        if (to_transposed)
+          tmp[col] = -h[row];
+        else
+          tmp[row] = -h[col];
+      }
+  std::memcpy(h, tmp, (to_transposed ? kTWin : 2 * kRun) * sizeof(double));
+  if (to_transposed)
+    h[kTKey] = std::numeric_limits<double>::quiet_NaN();
+  else
+    mirror(h);
+}
+
+// Readies a state that moved or changes kernel. The region starts at the
 // first 32-byte boundary inside priv_hist; a state copied to an address of
-// another alignment finds its history where the original had it, and moves
-// it. Kernels that skip the mirror rows leave them stale for the others.
-// A zero-filled state is silent and valid: no kernel, nothing stale.
+// another alignment finds it where the original had it, and moves it.
+// Kernels that skip the mirror rows leave them stale for the others.
+// A zero-filled state is silent and valid: no kernel, nothing stale, and
+// a window cache whose key matches no table but an all-zero one.
 SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
   const auto addr = reinterpret_cast<std::uintptr_t>(s->priv_hist);
   const auto align = static_cast<uint32_t>((32 - addr % 32) % 32 / sizeof(double));
   if (align != s->priv_align)
-    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kHistory * sizeof(double));
+    std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kState * sizeof(double));
+  double *const h = s->priv_hist + align;
   const auto *last = static_cast<const Kernel *>(s->priv_kernel);
-  if (k.mirror && last && !last->mirror) mirror(s->priv_hist + align);
+  if (last && last->transposed != k.transposed)
+    relayout(h, k.transposed);
+  else if (k.mirror && last && !last->mirror)
+    mirror(h);
   s->priv_align = align;
   s->priv_self = s;
   s->priv_kernel = &k;
@@ -109,6 +138,13 @@ inline void block(const Kernel &k, synthtab_synth *s, const double *subbands, do
   const unsigned t = s->priv_t;
   s->priv_t = (t + 1) % 16;
   k.synth(s->priv_hist + s->priv_align, subbands, out, t);
+}
+
+inline size_t block16(const Kernel &k, synthtab_synth *s, const double *subbands, int16_t *out,
+                      ptrdiff_t stride) {
+  const unsigned t = s->priv_t;
+  s->priv_t = (t + 1) % 16;
+  return k.synth16(s->priv_hist + s->priv_align, subbands, out, stride, t);
 }
 
 }  // namespace
@@ -146,12 +182,24 @@ void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out
   for (int i = 0; i < 32; i++) out[i * stride] = static_cast<float>(y[i]);
 }
 
-size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
-                          ptrdiff_t stride) {
+namespace {
+SYNTHTAB_NOINLINE size_t s16_other(synthtab_synth *s, const double *subbands, int16_t *out,
+                                   ptrdiff_t stride) {
   const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
+  if (k.synth16) return synthtab::kernel::block16(k, s, subbands, out, stride);
   double y[32];
   block(k, s, subbands, y);
   return k.pcm16(y, out, stride);
+}
+}  // namespace
+
+size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
+                          ptrdiff_t stride) {
+  // As synthtab_synth_f64's, for kernels that convert on their own.
+  const synthtab::kernel::Kernel *k = synthtab::kernel::current.load(std::memory_order_acquire);
+  if (s->priv_self == s && s->priv_kernel == k && k->synth16)
+    return synthtab::kernel::block16(*k, s, subbands, out, stride);
+  return s16_other(s, subbands, out, stride);
 }
 
 const char *synthtab_kernel(void) { return synthtab::kernel::active().name; }

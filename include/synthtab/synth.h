@@ -55,7 +55,7 @@ extern "C" {
  * functions below. A copy of a state continues from where the original was;
  * a zero-filled state is silent, as after synthtab_synth_init(). */
 typedef struct synthtab_synth {
-  double priv_hist[2 * 32 * 16 + 3];
+  double priv_hist[1684 + 3];          /* history and a window cache: 13.2 KiB in all */
   const void *priv_self, *priv_kernel; /* where it was and what ran it last */
   uint32_t priv_t, priv_align;
 } synthtab_synth;

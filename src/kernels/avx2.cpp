@@ -1,15 +1,18 @@
 // The AVX2 kernel: four doubles per register and fused multiply-adds, chosen
 // at run time on CPUs with AVX2 and FMA. Only the functions marked TARGET use
 // those instructions, so the file builds for the base ISA and its CPU check
-// runs anywhere. Scheme in kernel.h; this kernel keeps no mirror rows: it
-// reads each forward row once for two outputs, forwards for output m and
-// lane-reversed for output 32 - m, which costs what the mirror rows' loads
-// would and saves their stores.
+// runs anywhere. Scheme in kernel.h; this kernel keeps the transposed
+// layout and sums across outputs, four at a time: each output's sum is one
+// chain of fused multiply-adds over the 16 slots, against a window the state
+// caches transposed to match, so no sum crosses lanes (bar output 0's).
 //
 // Every operation, fused ones included, is one IEEE operation per lane in the
 // order written, so the results depend on the source alone.
 #include <cpuid.h>
 #include <immintrin.h>
+
+#include <cstdint>
+#include <cstring>
 
 #include "kernel.h"
 
@@ -26,28 +29,28 @@ TARGET inline v4 rev(v4 x) { return _mm256_permute4x64_pd(x, 0x1b); }
 TARGET inline v4 bcast(const double *p) { return _mm256_broadcast_sd(p); }
 
 // One halving of a 2n-point DCT on the four lanes at once: lo[i], hi[i] are
-// z[i] and z[2n-1-i]; sums to s, factor-scaled differences to d. The sum
-// chain of a negated DCT takes its differences the other way round.
-template <int n, bool flip>
+// z[i] and z[2n-1-i]; sums to s, factor-scaled differences to d.
+template <int n>
 TARGET inline void halve(const v4 *z, v4 *s, v4 *d, const double *f) {
 #pragma GCC unroll 4
   for (int i = 0; i < n; i++) {
     const v4 lo = z[i], hi = z[2 * n - 1 - i];
     s[i] = _mm256_add_pd(lo, hi);
-    d[i] = _mm256_mul_pd(flip ? _mm256_sub_pd(hi, lo) : _mm256_sub_pd(lo, hi), bcast(f + i));
+    d[i] = _mm256_mul_pd(_mm256_sub_pd(lo, hi), bcast(f + i));
   }
 }
 
-// The negated 8-point DCT of each lane of z[0..7], in place.
-TARGET inline void neg_dct8(v4 *z) {
+// The 8-point DCT of each lane of z[0..7], in place.
+INLINE void dct8(v4 *z) {
   v4 a[8], b[8];
-  halve<4, true>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
-  halve<2, true>(a, b, b + 2, pnts[3]);
-  halve<2, false>(a + 4, b + 4, b + 6, pnts[3]);
-  halve<1, true>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
+  halve<4>(z, a, a + 4, pnts[2]);  // a: [sums | differences]
+  halve<2>(a, b, b + 2, pnts[3]);
+  halve<2>(a + 4, b + 4, b + 6, pnts[3]);
+  halve<1>(b, a, a + 1, pnts[4]);  // 2-point blocks: [sum, difference]
 #pragma GCC unroll 4
-  for (int k = 2; k < 8; k += 2) halve<1, false>(b + k, a + k, a + k + 1, pnts[4]);
-  a[0] = _mm256_sub_pd(_mm256_setzero_pd(), a[0]);  // the end of the sum chain
+  for (int k = 2; k < 8; k += 2) {
+    halve<1>(b + k, a + k, a + k + 1, pnts[4]);
+  }
   // Merge the 2-point DCTs into 4-point ones, then those into the 8-point one:
   // X[2k] = U[k], X[2k + 1] = V[k] + V[k + 1].
 #pragma GCC unroll 2
@@ -74,11 +77,15 @@ TARGET inline void transpose(const v4 *c, v4 *r) {
   r[3] = _mm256_permute2f128_pd(t1, t3, 0x31);
 }
 
-// Stores the block's -X[n] into the history (table in kernel.h).
+// The block's X[n] into slot `slot` of the history (table in kernel.h; this
+// layout keeps X, not -X), transposed: fwd and back point at the slot's rows
+// 1..16 in run p and run p ^ 1, row0 at its shared row 0. Run p gets rows
+// 1..15 = X[17..31] (row 16 keeps its 0; the store of X[16] before row 1
+// lands in the slot's padding), run p ^ 1 rows 1..16 = X[15..0], row 0 X[16].
 // The 32-point DCT: two plain halvings leave four 8-point DCTs, of
-// aa = sums of sums, ad, da and dd, which run negated side by side in the
+// aa = sums of sums, ad, da and dd, which run side by side in the
 // lanes of z[i] = (aa[i], ad[i], da[i], dd[i]); the merges back up cross lanes.
-INLINE void dct_store(const double *s, double *run, double *other, unsigned slot) {
+INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) {
   const double *f0 = pnts[0], *f1 = pnts[1];
   v4 a[4], d[4], q[8], z[8];
 #pragma GCC unroll 4
@@ -98,165 +105,223 @@ INLINE void dct_store(const double *s, double *run, double *other, unsigned slot
   const v4 c0[4] = {q[0], q[2], q[4], q[6]}, c1[4] = {q[1], q[3], q[5], q[7]};
   transpose(c0, z);
   transpose(c1, z + 4);
-  neg_dct8(z);
+  dct8(z);
 
-  // g[k] = (-A[2k], -A[2k + 1], -D[2k], -D[2k + 1]) for the 16-point DCTs A of
-  // the sums and D of the differences; then -X[4k] = -A[2k],
-  // -X[4k + 2] = -A[2k + 1], -X[4k + 1] = -D[2k] - D[2k + 1],
-  // -X[4k + 3] = -D[2k + 1] - D[2k + 2].
-  v2 lo[8], hi[9];
+  // g[k] = (A[2k], A[2k + 1], D[2k], D[2k + 1]) for the 16-point DCTs A of
+  // the sums and D of the differences; then X[4k] = A[2k],
+  // X[4k + 2] = A[2k + 1], X[4k + 1] = D[2k] + D[2k + 1],
+  // X[4k + 3] = D[2k + 1] + D[2k + 2]: lanes 2, 3 of g + (., ., g[3], g'[2]).
+  v4 g[9];
 #pragma GCC unroll 8
-  for (int k = 0; k < 8; k++) {
-    const v4 g = k < 7 ? _mm256_blend_pd(z[k], _mm256_add_pd(z[k], z[k + 1]), 0xa) : z[k];
-    lo[k] = _mm256_castpd256_pd128(g);
-    hi[k] = _mm256_extractf128_pd(g, 1);
-  }
-  hi[8] = _mm_setzero_pd();
-  double *const fwd = run + slot, *const back = other + slot;
-  const auto row = [](double *base, int r) { return base + r * kSlots; };
+  for (int k = 0; k < 8; k++)
+    g[k] = k < 7 ? _mm256_blend_pd(z[k], _mm256_add_pd(z[k], z[k + 1]), 0xa) : z[k];
+  g[8] = _mm256_setzero_pd();
 #pragma GCC unroll 8
-  for (int k = 0; k < 8; k++) {
-    const v2 odd = _mm_add_pd(hi[k], _mm_shuffle_pd(hi[k], hi[k + 1], 1));
-    const int n[4] = {4 * k, 4 * k + 2, 4 * k + 1, 4 * k + 3};
-    const v2 val[2] = {lo[k], odd};
-#pragma GCC unroll 4
-    for (int i = 0; i < 4; i++) {
-      const int m = n[i];
-      double *dst = m < 16 ? row(back, 16 - m) : row(fwd, m - 16);
-      if (i % 2 == 0)
-        _mm_storel_pd(dst, val[i / 2]);
-      else
-        _mm_storeh_pd(dst, val[i / 2]);
-      if (m == 16) _mm_storel_pd(row(back, 0), val[0]);
+  for (int k = 7; k >= 0; k--) {
+    const v4 x = _mm256_blend_pd(g[k], _mm256_add_pd(g[k], _mm256_shuffle_pd(g[k], g[k + 1], 4)),
+                                 0xc);  // 4k, +2, +1, +3
+    if (k >= 4) {
+      const v4 y = _mm256_permute4x64_pd(x, 0xd8);  // X[4k .. 4k + 3]
+      _mm256_storeu_pd(fwd - 1 + 4 * (k - 4), y);
+      if (k == 4) _mm_storel_pd(row0, _mm256_castpd256_pd128(y));
+    } else {
+      _mm256_storeu_pd(back + 4 * (3 - k), _mm256_permute4x64_pd(x, 0x27));  // reversed
     }
   }
 }
 
-// The forward and backward partial sums of row m: lane l of f sums the slots
-// l mod 4 against the window forwards, lane l of b the slots reversed against
-// it backwards (wb[q] is the window for slots 4q + 3 down to 4q).
-TARGET inline void row_sums(const double *r, const double *wf, const double *const *wb, v4 &f,
-                            v4 &b) {
-  v4 h = _mm256_load_pd(r);
-  f = _mm256_mul_pd(h, _mm256_loadu_pd(wf));
-  b = _mm256_mul_pd(rev(h), _mm256_loadu_pd(wb[0]));
-#pragma GCC unroll 4
-  for (int q = 1; q < 4; q++) {
-    h = _mm256_load_pd(r + 4 * q);
-    f = _mm256_fmadd_pd(h, _mm256_loadu_pd(wf + 4 * q), f);
-    b = _mm256_fmadd_pd(rev(h), _mm256_loadu_pd(wb[q]), b);
+// The cached window of a state, for the decwin it was built from (kernel.h).
+// Column c = t + s (slot s at block t) holds, against history rows 1..16,
+// lanes 0..15 for outputs 1..16 and lanes 16 + i for outputs 31 - i (lane 31
+// unused, 0); the separate column of row 0 is for output 0.
+__attribute__((cold, noinline)) void build_window(double *h) {
+  double *const w = h + kTWin;
+  for (unsigned c = 0; c < 31; c++) {
+    double *col = w + 32 * c;
+    // decwin against X, not -X; odd ages count negated forwards
+    const double sign = c & 1 ? 1.0 : -1.0;
+    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * (j + 1) + c];
+    for (unsigned i = 0; i < 15; i++) col[16 + i] = -decwin[32 * (i + 1) + ((15 - c) & 15)];
+    col[31] = 0;
+    h[kTWin0 + c] = sign * decwin[c];
   }
+  std::memcpy(h + kTKey, decwin + kTKeyAt, sizeof(double));
 }
 
-TARGET inline v4 forward_sums(const double *r, const double *wf) {
-  v4 f = _mm256_mul_pd(_mm256_load_pd(r), _mm256_loadu_pd(wf));
+INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
+
+// The 32 outputs of block t, to out as doubles or (with Out = int16_t) as
+// 16-bit PCM at the stride, returning the number clipped. Each slot's rows
+// 1..16 are four loads, each used by two fused chains (in slot order):
+// forward for outputs 1..16, backward for outputs 31..17, reversed at the
+// end. Output 0 reads row 0 alone, four slots per chain, summed at the end.
+template <class Out>
+INLINE std::size_t window(const double *run, const double *w, const double *w0, const double *row0,
+                          Out *out, std::ptrdiff_t stride) {
+  v4 acc[8];
 #pragma GCC unroll 4
-  for (int q = 1; q < 4; q++)
-    f = _mm256_fmadd_pd(_mm256_load_pd(r + 4 * q), _mm256_loadu_pd(wf + 4 * q), f);
-  return f;
-}
-
-// (sum of lanes of a, b, c, d): of (l0 - l1) + (l2 - l3) with sub, of
-// (l0 + l1) + (l2 + l3) without.
-template <bool sub>
-TARGET inline v4 reduce(v4 a, v4 b, v4 c, v4 d) {
-  const v4 x = sub ? _mm256_hsub_pd(a, b) : _mm256_hadd_pd(a, b);
-  const v4 y = sub ? _mm256_hsub_pd(c, d) : _mm256_hadd_pd(c, d);
-  return _mm256_add_pd(_mm256_blend_pd(x, y, 0xc), _mm256_permute2f128_pd(x, y, 0x21));
-}
-
-// The 32 outputs of a block of parity p from run r. Lane l of a forward sum
-// holds ages of parity (l + p) mod 2: the output is (l0 - l1) + (l2 - l3),
-// negated at odd p. Rows are taken in pairs (m, 32 - m) as they share their
-// history, and outputs are written four at a time as they complete.
-template <int p>
-INLINE void window(const double *r, unsigned t, double *out) {
-  const v4 neg = _mm256_set1_pd(p ? -0.0 : 0.0);
-  const double *wf = decwin + t;
-  const double *wb[4];
-#pragma GCC unroll 4
-  for (int q = 0; q < 4; q++) wb[q] = decwin + ((12 - t - 4 * q) & 15);
-  v4 f[17], b[16];
-  f[0] = forward_sums(r, wf);
+  for (int q = 0; q < 4; q++) {
+    const v4 x = _mm256_load_pd(run + 4 * q);
+    acc[q] = _mm256_mul_pd(x, _mm256_load_pd(w + 4 * q));
+    acc[4 + q] = _mm256_mul_pd(x, _mm256_load_pd(w + 16 + 4 * q));
+  }
 #pragma GCC unroll 16
-  for (int m = 1; m < 16; m++) {
-    const double *wbm[4] = {wb[0] + 32 * m, wb[1] + 32 * m, wb[2] + 32 * m, wb[3] + 32 * m};
-    row_sums(r + m * kSlots, wf + 32 * m, wbm, f[m], b[m]);
-    if (m % 4 == 3)
-      _mm256_storeu_pd(out + m - 3,
-                       _mm256_xor_pd(reduce<true>(f[m - 3], f[m - 2], f[m - 1], f[m]), neg));
-    if (m % 4 == 0)
-      _mm256_storeu_pd(out + 32 - m, reduce<false>(b[m], b[m - 1], b[m - 2], b[m - 3]));
+  for (int s = 1; s < kSlots; s++) {
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      const v4 x = _mm256_load_pd(run + kTSlot * s + 4 * q);
+      acc[q] = _mm256_fmadd_pd(x, _mm256_load_pd(w + 32 * s + 4 * q), acc[q]);
+      acc[4 + q] = _mm256_fmadd_pd(x, _mm256_load_pd(w + 32 * s + 16 + 4 * q), acc[4 + q]);
+    }
   }
-  f[16] = forward_sums(r + 16 * kSlots, wf + 32 * 16);
-  // Output 16 is a forward sum among backward ones: sign its lanes first.
-  const v4 alt = _mm256_xor_pd(_mm256_set_pd(-0.0, 0.0, -0.0, 0.0), neg);
-  _mm256_storeu_pd(out + 16, reduce<false>(_mm256_xor_pd(f[16], alt), b[15], b[14], b[13]));
+  v4 a0 = _mm256_mul_pd(_mm256_load_pd(row0), _mm256_loadu_pd(w0));
+#pragma GCC unroll 4
+  for (int i = 1; i < 4; i++)
+    a0 = _mm256_fmadd_pd(_mm256_load_pd(row0 + 4 * i), _mm256_loadu_pd(w0 + 4 * i), a0);
+  const v2 a2 = _mm_add_pd(_mm256_castpd256_pd128(a0), _mm256_extractf128_pd(a0, 1));
+  const v2 o0 = _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2));
+  if constexpr (sizeof(Out) == sizeof(double)) {
+#pragma GCC unroll 4
+    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+#pragma GCC unroll 4
+    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]
+    _mm_store_sd(out, o0);
+    return 0;
+  } else {
+    v4 x[8] = {acc[0],      acc[1],
+               acc[2],      acc[3],
+               rev(acc[6]), rev(acc[5]),
+               rev(acc[4]), _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
+    return to_pcm16(x, out, stride);
+  }
 }
+
+// The history, then the sums of block t (rebuilding the window cache first
+// when decwin changed: a jump to slow, which runs the block then).
+#define SYNTHTAB_BLOCK(slow, ...)                                                       \
+  uint64_t now, key; /* compared as bits: the NaN of a stale cache matches nothing */   \
+  std::memcpy(&now, decwin + kTKeyAt, sizeof now);                                      \
+  std::memcpy(&key, h + kTKey, sizeof key);                                             \
+  if (now != key) return slow(__VA_ARGS__);                                             \
+  const unsigned p = t & 1, slot = (16 - t) & 15;                                       \
+  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;                  \
+  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot, \
+            row0 + slot);                                                               \
+  const std::size_t clipped = window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride)
+
+void rebuild(double *h, const double *subbands, double *out, unsigned t);
 
 TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  const unsigned p = t & 1;
-  double *const run = h + p * kRun;
-  dct_store(subbands, run, h + (p ^ 1) * kRun, (16 - t) & 15);
-  if (p)
-    window<1>(run, t, out);
-  else
-    window<0>(run, t, out);
+  constexpr std::ptrdiff_t stride = 1;
+  SYNTHTAB_BLOCK(rebuild, h, subbands, out, t);
+  (void)clipped;
 }
 
-// As the SSE2 kernel's conversion (see there), four samples at a time, with
-// a shortcut for the usual block where every |x| < 32767.5 (so nothing clips
-// and nothing is NaN): then rounding is all there is to do.
+__attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, double *out,
+                                             unsigned t) {
+  build_window(h);
+  synth(h, subbands, out, t);
+}
+
+std::size_t rebuild16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                      unsigned t);
+
+TARGET std::size_t synth16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                           unsigned t) {
+  SYNTHTAB_BLOCK(rebuild16, h, subbands, out, stride, t);
+  return clipped;
+}
+
+__attribute__((cold, noinline)) std::size_t rebuild16(double *h, const double *subbands,
+                                                      int16_t *out, std::ptrdiff_t stride,
+                                                      unsigned t) {
+  build_window(h);
+  return synth16(h, subbands, out, stride, t);
+}
+
+// 16-bit output as the SSE2 kernel's conversion (see there), four samples at
+// a time, with a shortcut for the usual block where every rounded sample
+// fits (nothing clips, nothing is NaN). synth16 converts the window's sums
+// in registers; pcm16 reads what synth() just wrote, in the groups window()
+// stored them in (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with
+// 17..19): a load that spans two recent stores waits for both to reach the
+// cache.
+constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
+                              {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
+                              {28, 29, 30, 31}, {0, 17, 18, 19}};
+
 TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
-  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
   v4 x[8];
-  v4 small = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
-#pragma GCC unroll 8
-  for (int i = 0; i < 8; i++) {
-    x[i] = _mm256_loadu_pd(in + 4 * i);
-    small = _mm256_and_pd(
-        small, _mm256_cmp_pd(_mm256_andnot_pd(sign, x[i]), _mm256_set1_pd(32767.5), _CMP_LT_OQ));
-  }
-  __m128i q[8];
-  std::size_t clipped = 0;
-  if (_mm256_movemask_pd(small) == 0xf) {
-#pragma GCC unroll 8
-    for (int i = 0; i < 8; i++)
-      q[i] =
-          _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half)));
+#pragma GCC unroll 7
+  for (int i = 0; i < 7; i++) x[i] = _mm256_loadu_pd(in + kGroup[i][0]);
+  x[7] = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadh_pd(_mm_load_sd(in), in + 17)),
+                              _mm_loadu_pd(in + 18), 1);
+  return to_pcm16(x, out, stride);
+}
+
+// The 32 rounded samples q (group by group) to out.
+INLINE void store16(const __m128i *q, int16_t *out, std::ptrdiff_t stride) {
+  if (stride == 1) {
+    // Group 7's 17..19 first: its 8-byte store runs into 20, rewritten next.
+    const __m128i g = _mm_packs_epi32(q[7], q[7]);
+    _mm_storel_epi64(reinterpret_cast<__m128i *>(out + 17), _mm_srli_si128(g, 2));
+    out[0] = static_cast<int16_t>(_mm_cvtsi128_si32(g));
+#pragma GCC unroll 7
+    for (int i = 0; i < 7; i++)
+      _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kGroup[i][0]),
+                       _mm_packs_epi32(q[i], q[i]));
   } else {
-    const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
-    __m256i kept = _mm256_setzero_si256();
 #pragma GCC unroll 8
     for (int i = 0; i < 8; i++) {
-      const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
-      const v4 c =
-          _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
-      kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
-      q[i] = _mm256_cvttpd_epi32(c);
-    }
-    alignas(32) int64_t n[4];
-    _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
-    clipped = static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
-  }
-#pragma GCC unroll 4
-  for (int i = 0; i < 4; i++) {
-    const __m128i p = _mm_packs_epi32(q[2 * i], q[2 * i + 1]);
-    if (stride == 1) {
-      _mm_storeu_si128(reinterpret_cast<__m128i *>(out + 8 * i), p);
-    } else {
-      int16_t *o = out + 8 * i * stride;
-      o[0] = static_cast<int16_t>(_mm_extract_epi16(p, 0));
-      o[stride] = static_cast<int16_t>(_mm_extract_epi16(p, 1));
-      o[2 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 2));
-      o[3 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 3));
-      o[4 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 4));
-      o[5 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 5));
-      o[6 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 6));
-      o[7 * stride] = static_cast<int16_t>(_mm_extract_epi16(p, 7));
+      const __m128i g = _mm_packs_epi32(q[i], q[i]);
+      out[kGroup[i][0] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 0));
+      out[kGroup[i][1] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 1));
+      out[kGroup[i][2] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 2));
+      out[kGroup[i][3] * stride] = static_cast<int16_t>(_mm_extract_epi16(g, 3));
     }
   }
-  return clipped;
+}
+
+// The general case: clamp just inside (-32769, 32768), NaN to 0, and count.
+TARGET __attribute__((noinline)) std::size_t clip16(const v4 *x, int16_t *out,
+                                                    std::ptrdiff_t stride) {
+  const v4 sign = _mm256_set1_pd(-0.0), half = _mm256_set1_pd(0.49999999999999994);
+  const v4 lo = _mm256_set1_pd(-32768.99999999999), hi = _mm256_set1_pd(32767.999999999996);
+  __m256i kept = _mm256_setzero_si256();
+  __m128i q[8];
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    const v4 y = _mm256_add_pd(x[i], _mm256_or_pd(_mm256_and_pd(x[i], sign), half));
+    const v4 c =
+        _mm256_min_pd(_mm256_max_pd(_mm256_and_pd(y, _mm256_cmp_pd(y, y, _CMP_ORD_Q)), lo), hi);
+    kept = _mm256_sub_epi64(kept, _mm256_castpd_si256(_mm256_cmp_pd(c, y, _CMP_EQ_OQ)));
+    q[i] = _mm256_cvttpd_epi32(c);
+  }
+  store16(q, out, stride);
+  alignas(32) int64_t n[4];
+  _mm256_store_si256(reinterpret_cast<__m256i *>(n), kept);
+  return static_cast<std::size_t>(32 - (n[0] + n[1] + n[2] + n[3]));
+}
+
+INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
+  // x + copysign(half, x): the sign bit of x picks -half
+  const v4 half = _mm256_set1_pd(0.49999999999999994);
+  const v4 nhalf = _mm256_set1_pd(-0.49999999999999994);
+  __m128i q[8];
+  // Round all, then see whether every result fits 16 bits: q + 32768 has no
+  // high bits (NaN and overflow give INT32_MIN, which fails too).
+  __m256i high = _mm256_setzero_si256();
+#pragma GCC unroll 8
+  for (int i = 0; i < 8; i++) {
+    q[i] = _mm256_cvttpd_epi32(_mm256_add_pd(x[i], _mm256_blendv_pd(half, nhalf, x[i])));
+    if (i % 2)
+      high = _mm256_or_si256(
+          high, _mm256_add_epi32(_mm256_set_m128i(q[i], q[i - 1]), _mm256_set1_epi32(32768)));
+  }
+  if (!_mm256_testz_si256(high, _mm256_set1_epi32(static_cast<int>(0xffff0000u))))
+    return clip16(x, out, stride);
+  store16(q, out, stride);
+  return 0;
 }
 
 // AVX2 and FMA in the CPU, and YMM state saved by the OS.
@@ -272,6 +337,6 @@ bool supported() {
 
 }  // namespace
 
-const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false};
+const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false, true, synth16};
 
 }  // namespace synthtab::kernel

@@ -38,6 +38,20 @@
 // decwin[32 m + (15 - t - s) mod 16] * h[p][m][s]. Kernels that prefer to
 // read that backward window forwards keep mirror rows: row 16 + m of each
 // run holds row m in reversed slot order, h[r][16 + m][s] = h[r][m][-s].
+//
+// Transposed layout (kernels that sum across outputs, Kernel::transposed):
+// the same values negated (X[n], the sign moves into the window) and
+// slot-major. Row 0 is the same in both runs and is kept once, at
+// kTRow0 + slot. Rows 1..16 of run r, slot s are at kTSlot * (r * 16 + s) +
+// kTPad + (0..15), kTPad doubles of padding before each slot's rows, so the
+// rows a slot contributes to sit side by side and load four at a time. After the history, the
+// kernel caches its window for the current decwin: at kTWin 31 columns
+// (c = t + s) of 32 doubles, at kTWin0 the 31 values of row 0, and at kTKey
+// the decwin[kTKeyAt] they were built from, compared bit for bit: a state
+// whose key differs (zero-filled, NaN after a layout change, or a new scale)
+// rebuilds them. decwin[kTKeyAt] is -scale times the window's largest value,
+// so integer scales that differ give different keys.
+// The region holds kState doubles whatever the layout.
 #ifndef SYNTHTAB_KERNELS_KERNEL_H
 #define SYNTHTAB_KERNELS_KERNEL_H
 
@@ -49,9 +63,14 @@
 namespace synthtab::kernel {
 
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
+constexpr int kTSlot = 20, kTPad = 4, kTRun = kSlots * kTSlot, kTRow0 = 2 * kTRun;
+constexpr int kTWin = kTRow0 + kSlots, kTWin0 = kTWin + 31 * 32, kTKey = kTWin0 + 32;
+constexpr int kTKeyAt = 8;
+constexpr int kState = kTKey + 4;
+static_assert(kState >= 2 * kRun, "the region holds either layout");
 
 // One block: reads all 32 subbands, writes the block's values into the
-// history h (32-byte aligned, [2][32][16]) at block number t (mod 16), then
+// history h (32-byte aligned, [2][32][16] or transposed) at block number t (mod 16), then
 // the 32 output samples to out (contiguous). The argument order follows the
 // public calls' (state, subbands, out, stride), so the dispatch moves no
 // registers.
@@ -61,12 +80,18 @@ using SynthFn = void (*)(double *h, const double *subbands, double *out, unsigne
 // returns the number clipped.
 using Pcm16Fn = std::size_t (*)(const double *in, int16_t *out, std::ptrdiff_t stride);
 
+// A block as SynthFn, converted as Pcm16Fn; returns the number clipped.
+using Synth16Fn = std::size_t (*)(double *h, const double *subbands, int16_t *out,
+                                  std::ptrdiff_t stride, unsigned t);
+
 struct Kernel {
   const char *name;
   bool (*supported)();  // whether this CPU runs it
   SynthFn synth;
   Pcm16Fn pcm16;
-  bool mirror;  // reads and keeps the mirror rows
+  bool mirror;                  // reads and keeps the mirror rows
+  bool transposed = false;      // the transposed layout with its window cache
+  Synth16Fn synth16 = nullptr;  // a block straight to 16-bit PCM, if the kernel has its own
 };
 
 // The portable definition of the PCM conversion, for kernels without their own.

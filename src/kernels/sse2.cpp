@@ -129,8 +129,8 @@ inline void window(const double *wf, const double *hf, const double *wb, const d
     store(out + j, odd ? lane1 - lane0 : lane0 - lane1);
   }
   const v2 y16 = fwd(16), y17 = bwd(15);
-  out[16] = odd ? y16[1] - y16[0] : y16[0] - y16[1];
-  out[17] = y17[0] + y17[1];
+  // One store for the pair, as for the others: 16-bit output reads them back in pairs.
+  store(out + 16, v2{odd ? y16[1] - y16[0] : y16[0] - y16[1], y17[0] + y17[1]});
 #pragma GCC unroll 8
   for (int j = 18; j < 32; j += 2) {
     const v2 a = bwd(32 - j), b = bwd(31 - j);
@@ -170,24 +170,24 @@ void synth(double *h, const double *subbands, double *out, unsigned t) {
 // Round half away from zero as trunc(x + copysign(0.5 - 2^-54, x)), which is
 // exact for every double; clamp just inside (-32769, 32768) so truncation
 // lands on [-32768, 32767]; a clamped value or NaN counts as clipped, and NaN
-// becomes 0. In the usual block every |x| < 32767.5 (nothing clips, nothing
-// is NaN) and rounding is all there is to do.
+// becomes 0. In the usual block every rounded sample fits (nothing clips,
+// nothing is NaN) and rounding is all there is to do.
 std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
   const __m128d sign = _mm_set1_pd(-0.0), half = _mm_set1_pd(0.49999999999999994);
-  __m128d small = _mm_castsi128_pd(_mm_set1_epi32(-1));
-#pragma GCC unroll 16
-  for (int i = 0; i < 16; i++)
-    small = _mm_and_pd(
-        small, _mm_cmplt_pd(_mm_andnot_pd(sign, _mm_loadu_pd(in + 2 * i)), _mm_set1_pd(32767.5)));
   __m128i q[16];
-  std::size_t clipped = 0;
-  if (_mm_movemask_pd(small) == 3) {
+  // Round all, then see whether every result fits 16 bits: q + 32768 has no
+  // high bits (NaN and overflow give INT32_MIN, which fails too).
+  __m128i high = _mm_setzero_si128();
 #pragma GCC unroll 16
-    for (int i = 0; i < 16; i++) {
-      const __m128d x = _mm_loadu_pd(in + 2 * i);
-      q[i] = _mm_cvttpd_epi32(_mm_add_pd(x, _mm_or_pd(_mm_and_pd(x, sign), half)));
-    }
-  } else {
+  for (int i = 0; i < 16; i++) {
+    const __m128d x = _mm_loadu_pd(in + 2 * i);
+    q[i] = _mm_cvttpd_epi32(_mm_add_pd(x, _mm_or_pd(_mm_and_pd(x, sign), half)));
+    if (i % 2)
+      high = _mm_or_si128(high,
+                          _mm_add_epi32(_mm_unpacklo_epi64(q[i - 1], q[i]), _mm_set1_epi32(32768)));
+  }
+  std::size_t clipped = 0;
+  if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(high, 16), _mm_setzero_si128())) != 0xffff) {
     const __m128d lo = _mm_set1_pd(-32768.99999999999), hi = _mm_set1_pd(32767.999999999996);
     __m128i kept = _mm_setzero_si128();
     for (int i = 0; i < 16; i++) {
@@ -232,8 +232,16 @@ bool supported() {
 #endif
 }
 
+// A block to 16-bit PCM in one call: synth and pcm16 inlined together.
+std::size_t synth16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                    unsigned t) {
+  double y[32];
+  synth(h, subbands, y, t);
+  return pcm16(y, out, stride);
+}
+
 }  // namespace
 
-const Kernel kSse2 = {"sse2", supported, synth, pcm16, true};
+const Kernel kSse2 = {"sse2", supported, synth, pcm16, true, false, synth16};
 
 }  // namespace synthtab::kernel
