@@ -6,11 +6,7 @@ target_compile_definitions(analysis_test PRIVATE
   SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
 
 # The header as strict C99, the names as plain C symbols.
-add_executable(analysis_c analysis_c.c)
-set_target_properties(analysis_c PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON C_EXTENSIONS OFF)
-target_link_libraries(analysis_c PRIVATE synthtab::synthtab)
-synthtab_strict(analysis_c)
-add_test(NAME analysis_c COMMAND analysis_c)
+synthtab_c99_test(analysis_c analysis_c.c)
 
 # synthtab analyze end to end on real recordings from alsa-utils, Ogg Vorbis and
 # the README's pipeline as written; audio is made and read with libsndfile.

@@ -26,11 +26,6 @@ foreach(scale IN ITEMS 32768 -2147483648 0)
     DEPENDS synthtab_cli
     COMMENT "Generating the C tables for scale ${scale}"
     VERBATIM)
-  add_executable(cli_rom_${tag}_test cli_rom_test.c ${rom})
-  set_target_properties(cli_rom_${tag}_test PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
-                                                       C_EXTENSIONS OFF)
-  target_compile_definitions(cli_rom_${tag}_test PRIVATE SYNTHTAB_ROM_SCALE=${scale})
-  target_link_libraries(cli_rom_${tag}_test PRIVATE synthtab::synthtab)
-  synthtab_strict(cli_rom_${tag}_test)
-  add_test(NAME cli_rom_${tag} COMMAND cli_rom_${tag}_test)
+  synthtab_c99_test(cli_rom_${tag} cli_rom_test.c ${rom})
+  target_compile_definitions(cli_rom_${tag} PRIVATE SYNTHTAB_ROM_SCALE=${scale})
 endforeach()
