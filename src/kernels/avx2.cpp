@@ -235,14 +235,24 @@ INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdi
   return window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride);
 }
 
+// Stride 1 inlined, any other in a function of its own, so that each is
+// compiled as if alone.
+template <class Out>
+TARGET __attribute__((noinline)) void strided(double *h, const double *subbands, Out *out,
+                                              std::ptrdiff_t stride, unsigned t) {
+  block(h, subbands, out, stride, t);
+}
+
 TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride,
                 unsigned t) {
-  block(h, subbands, out, stride, t);
+  if (stride != 1) return strided(h, subbands, out, stride, t);
+  block(h, subbands, out, 1, t);
 }
 
 TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride,
                 unsigned t) {
-  block(h, subbands, out, stride, t);
+  if (stride != 1) return strided(h, subbands, out, stride, t);
+  block(h, subbands, out, 1, t);
 }
 
 TARGET std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
@@ -273,6 +283,35 @@ __attribute__((cold, noinline)) std::size_t rebuild(double *h, const double *sub
 // Doubles or floats, group by group, to out at the stride.
 template <class Out>
 INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride) {
+  if (stride == 2) {  // interleaved stereo: every other double or float, by masked stores
+    // Groups 0..6 are four outputs in a row; group 7 (0, 17, 18, 19) puts
+    // 17 and 18 as a pair, 0 and 19 alone.
+    if constexpr (sizeof(Out) == sizeof(float)) {
+      const __m128i even = _mm_set_epi32(0, -1, 0, -1);
+#pragma GCC unroll 7
+      for (int i = 0; i < 7; i++) {
+        const __m128 f = _mm256_cvtpd_ps(x[i]);
+        _mm_maskstore_ps(out + 2 * kGroup[i][0], even, _mm_unpacklo_ps(f, f));
+        _mm_maskstore_ps(out + 2 * kGroup[i][2], even, _mm_unpackhi_ps(f, f));
+      }
+      const __m128 f = _mm256_cvtpd_ps(x[7]);
+      _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(f, f, 0xa5));  // 1, 1, 2, 2
+      _mm_store_ss(out, f);
+      _mm_store_ss(out + 38, _mm_shuffle_ps(f, f, 3));
+    } else {
+      const __m256i even = _mm256_set_epi64x(0, -1, 0, -1);
+#pragma GCC unroll 7
+      for (int i = 0; i < 7; i++) {
+        _mm256_maskstore_pd(out + 2 * kGroup[i][0], even, _mm256_permute4x64_pd(x[i], 0x50));
+        _mm256_maskstore_pd(out + 2 * kGroup[i][2], even, _mm256_permute4x64_pd(x[i], 0xfa));
+      }
+      _mm256_maskstore_pd(out + 34, even, _mm256_permute4x64_pd(x[7], 0xa5));
+      const v2 hi = _mm256_extractf128_pd(x[7], 1);
+      _mm_store_sd(out, _mm256_castpd256_pd128(x[7]));
+      _mm_storeh_pd(out + 38, hi);
+    }
+    return;
+  }
   if constexpr (sizeof(Out) == sizeof(float)) {
     if (stride == 1) {
       // Group 7's 17..19 first: its store at 16 is rewritten by group 3's.
@@ -419,16 +458,16 @@ TARGET inline void shift1(v4 a, v4 b, v4 *sa, v4 *sb) {
   *sb = _mm256_blend_pd(pb, pa, 1);
 }
 
-template <bool odd_t>
+template <bool odd_t, bool unit>
 INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, double *out,
                     unsigned t) {
   double *const rows = history + kAPad, *const row = rows + kARow * t;
   v4 last;
 #pragma GCC unroll 8
   for (int v = 0; v < 8; v++) {
-    const double *p = in + 4 * v * stride;
-    const v4 x = stride == 1 ? _mm256_loadu_pd(p)
-                             : _mm256_set_pd(p[3 * stride], p[2 * stride], p[stride], p[0]);
+    const double *p = in + 4 * v * (unit ? 1 : stride);
+    const v4 x =
+        unit ? _mm256_loadu_pd(p) : _mm256_set_pd(p[3 * stride], p[2 * stride], p[stride], p[0]);
     _mm256_storeu_pd(row + 4 * v, x);
     last = rev(x);
     _mm256_storeu_pd(row + 32 + 28 - 4 * v, last);
@@ -438,7 +477,8 @@ INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, do
   // lo[g] = f[4g .. 4g + 3], hi[g] = f[16 + 4g .. 19 + 4g]; e holds f[16]'s
   // even ages in lane 0 and f[1..3]'s second terms in lanes 1..3.
   v4 lo[4], hi[4], e;
-  const double *const w = kAnalysisWindow.w + kARow * (16 - t);
+  const double *w = kAnalysisWindow.w + kARow * (16 - t);
+  __asm__("" : "+r"(w));  // one register for all rows, which sit at offsets from it
 #pragma GCC unroll 16
   for (int k = 0; k < 16; k++) {
     const double *x = rows + kARow * k, *c = w + kARow * k;
@@ -518,10 +558,17 @@ INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, do
 
 TARGET void analysis(double *history, const double *in, std::ptrdiff_t stride, double *out,
                      unsigned t) {
-  if (t & 1)
-    analyze<true>(history, in, stride, out, t);
-  else
-    analyze<false>(history, in, stride, out, t);
+  if (stride == 1) {
+    if (t & 1)
+      analyze<true, true>(history, in, stride, out, t);
+    else
+      analyze<false, true>(history, in, stride, out, t);
+  } else {
+    if (t & 1)
+      analyze<true, false>(history, in, stride, out, t);
+    else
+      analyze<false, false>(history, in, stride, out, t);
+  }
 }
 
 // AVX2 and FMA in the CPU, and YMM state saved by the OS.

@@ -73,6 +73,14 @@
 #define SYNTHTAB_UNROLL(n)
 #endif
 
+// Kernel bodies in headers, inlined into each kernel's entry points as
+// functions of the kernel's own file would be.
+#if defined(__GNUC__)
+#define SYNTHTAB_INLINE inline __attribute__((always_inline))
+#else
+#define SYNTHTAB_INLINE inline
+#endif
+
 namespace synthtab::kernel {
 
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
@@ -156,7 +164,7 @@ constexpr const double *factors() {
 }
 
 template <int n, class T>
-inline void dct3(const T *a, T *s) {
+SYNTHTAB_INLINE void dct3(const T *a, T *s) {
   if constexpr (n == 1) {
     s[0] = a[0];
   } else {

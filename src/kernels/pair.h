@@ -35,20 +35,20 @@ namespace synthtab::kernel::pair {
 typedef double v2 __attribute__((vector_size(16)));
 typedef float f2 __attribute__((vector_size(8)));
 
-inline v2 load(const double *p) {  // any alignment
+SYNTHTAB_INLINE v2 load(const double *p) {  // any alignment
   v2 v;
   std::memcpy(&v, p, sizeof v);
   return v;
 }
 
-inline v2 load16(const double *p) {  // p 16-byte aligned: the history
+SYNTHTAB_INLINE v2 load16(const double *p) {  // p 16-byte aligned: the history
   return load(static_cast<const double *>(__builtin_assume_aligned(p, 16)));
 }
 
-inline void store(double *p, v2 v) { std::memcpy(p, &v, sizeof v); }
+SYNTHTAB_INLINE void store(double *p, v2 v) { std::memcpy(p, &v, sizeof v); }
 
-inline v2 splat(double x) { return v2{x, x}; }
-inline v2 swap(v2 v) { return v2{v[1], v[0]}; }
+SYNTHTAB_INLINE v2 splat(double x) { return v2{x, x}; }
+SYNTHTAB_INLINE v2 swap(v2 v) { return v2{v[1], v[0]}; }
 
 // One halving step of a DCT on every block of n values in z, run on both lanes
 // at once: block [z0 .. z(n-1)] becomes
@@ -56,7 +56,7 @@ inline v2 swap(v2 v) { return v2{v[1], v[0]}; }
 // except that block 0 takes its differences the other way round (see
 // neg_dct32).
 template <int n>
-inline void halve(v2 *z, const double *f) {
+SYNTHTAB_INLINE void halve(v2 *z, const double *f) {
   v2 t[16];
   SYNTHTAB_UNROLL(16)
   for (int b = 0; b < 16; b += n)
@@ -73,7 +73,7 @@ inline void halve(v2 *z, const double *f) {
 // The inverse bookkeeping: a block [U | V] of the halves' DCTs gives
 // X[2k] = U[k] and X[2k + 1] = V[k] + V[k + 1], with V[n/2] = 0.
 template <int n>
-inline void merge(v2 *z) {
+SYNTHTAB_INLINE void merge(v2 *z) {
   v2 t[16];
   SYNTHTAB_UNROLL(16)
   for (int b = 0; b < 16; b += n) {
@@ -94,7 +94,7 @@ inline void merge(v2 *z) {
 // 16-point DCTs, of the sums and of the differences, both to be negated; they
 // run side by side in the two lanes of z. On return z[k] = (-U[k], -V[k]) of
 // those two, so -X[2k] = z[k][0] and -X[2k + 1] = z[k][1] + z[k + 1][1].
-inline void neg_dct32(const double *s, v2 z[16]) {
+SYNTHTAB_INLINE void neg_dct32(const double *s, v2 z[16]) {
   const double *f = pnts[0];
   SYNTHTAB_UNROLL(8)
   for (int i = 0; i < 16; i += 2) {
@@ -114,7 +114,7 @@ inline void neg_dct32(const double *s, v2 z[16]) {
 }
 
 // Two lanes of w[i] * h[i], i = 0..15, summed in a fixed tree.
-inline v2 dot16(const double *w, const double *h) {
+SYNTHTAB_INLINE v2 dot16(const double *w, const double *h) {
   v2 p[8];
   SYNTHTAB_UNROLL(8)
   for (int i = 0; i < 8; i++) p[i] = load(w + 2 * i) * load16(h + 2 * i);
@@ -123,28 +123,30 @@ inline v2 dot16(const double *w, const double *h) {
 
 // Outputs j and j + 1 to out in each format: doubles and floats here, 16-bit
 // PCM gathered for the kernel's own conversion at the end.
+template <bool unit>  // stride 1, known at compile time
 struct F64 {
   double *out;
   std::ptrdiff_t stride;
-  void put(int j, v2 y) const {
-    if (stride == 1) return store(out + j, y);
+  SYNTHTAB_INLINE void put(int j, v2 y) const {
+    if (unit) return store(out + j, y);
     out[j * stride] = y[0];
     out[(j + 1) * stride] = y[1];
   }
 };
+template <bool unit>
 struct F32 {
   float *out;
   std::ptrdiff_t stride;
-  void put(int j, v2 y) const {
+  SYNTHTAB_INLINE void put(int j, v2 y) const {
     const f2 f = __builtin_convertvector(y, f2);
-    if (stride == 1) return std::memcpy(out + j, &f, sizeof f), void();
+    if (unit) return std::memcpy(out + j, &f, sizeof f), void();
     out[j * stride] = f[0];
     out[(j + 1) * stride] = f[1];
   }
 };
 struct Gather {
   double *y;
-  void put(int j, v2 v) const { store(y + j, v); }
+  SYNTHTAB_INLINE void put(int j, v2 v) const { store(y + j, v); }
 };
 
 // The 32 outputs from the window rows and the history runs of this block:
@@ -155,7 +157,7 @@ struct Gather {
 // of each pair when the block number is even and in lane 0 when it is odd,
 // so the output is the difference of the lanes in that order.
 template <bool odd, class Sink>
-inline void window(const double *wf, const double *hf, const double *wb, const double *hb,
+SYNTHTAB_INLINE void window(const double *wf, const double *hf, const double *wb, const double *hb,
                    const Sink &out) {
   const auto fwd = [&](int j) { return dot16(wf + 32 * j, hf + 16 * j); };
   const auto bwd = [&](int m) { return dot16(wb + 32 * m, hb + 16 * m); };
@@ -175,7 +177,7 @@ inline void window(const double *wf, const double *hf, const double *wb, const d
 }
 
 template <class Sink>
-inline void synth(double *h, const double *subbands, const Sink &out, unsigned t) {
+SYNTHTAB_INLINE void synth(double *h, const double *subbands, const Sink &out, unsigned t) {
   v2 z[16];
   neg_dct32(subbands, z);
 
@@ -208,7 +210,7 @@ inline void synth(double *h, const double *subbands, const Sink &out, unsigned t
 // summed into the f of its age's parity (rows of t's parity feed f[0..16]),
 // then the DCT-III.
 template <bool odd_t>
-inline void analyze(double *history, const double *in, std::ptrdiff_t stride, double *out,
+SYNTHTAB_INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, double *out,
                     unsigned t) {
   double *const rows = history + kAPad, *const row = rows + kARow * t;
   SYNTHTAB_UNROLL(16)
@@ -267,15 +269,24 @@ inline void analyze(double *history, const double *in, std::ptrdiff_t stride, do
   }
 }
 
+// The entry points: stride 1 inlined, any other stride in a function of its
+// own, so that each is compiled as if alone.
 template <class Isa>
 struct Body {
+  template <class Sink>
+  __attribute__((noinline)) static void strided(double *h, const double *subbands, Sink out,
+                                                unsigned t) {
+    synth(h, subbands, out, t);
+  }
   static void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride,
                   unsigned t) {
-    synth(h, subbands, F64{out, stride}, t);
+    if (stride != 1) return strided(h, subbands, F64<false>{out, stride}, t);
+    synth(h, subbands, F64<true>{out, 1}, t);
   }
   static void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride,
                   unsigned t) {
-    synth(h, subbands, F32{out, stride}, t);
+    if (stride != 1) return strided(h, subbands, F32<false>{out, stride}, t);
+    synth(h, subbands, F32<true>{out, 1}, t);
   }
   static std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
                          unsigned t) {
