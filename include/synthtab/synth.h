@@ -24,9 +24,10 @@
  *   - out may overlap subbands (the same array works); it must not overlap
  *     the state. Every kernel reads all 32 subbands before writing.
  *
- * Kernels: the arithmetic runs in one of several kernels, chosen once per
- * process. "scalar" is portable and exists everywhere; on x86 there are
- * "sse2" and "avx2" (AVX2 with FMA). By default the fastest one the CPU runs
+ * Kernels: the arithmetic (of this filterbank and of analysis.h's) runs in
+ * one of several kernels, chosen once per process. "scalar" is portable and
+ * exists everywhere; on x86 there are "sse2" and "avx2" (AVX2 with FMA), on
+ * AArch64 "neon". By default the fastest one the CPU runs
  * is used; the environment variable SYNTHTAB_KERNEL, read at the first
  * filterbank call, names another one, and synthtab_use_kernel() switches at
  * any time no filterbank call is running on any thread. An unknown or
