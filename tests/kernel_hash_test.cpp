@@ -13,6 +13,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "kernels.h"
@@ -25,10 +26,13 @@ struct Hash {
   void add(uint64_t v) {
     for (int i = 0; i < 64; i += 8) h = (h ^ ((v >> i) & 0xff)) * 0x100000001b3u;
   }
+  // The bits of a double, float or int16_t as an integer of its width.
   template <class T>
   void add_bits(T x) {
-    uint64_t v = 0;
-    std::memcpy(&v, &x, sizeof x);
+    using Bits = std::conditional_t<sizeof(T) == 8, uint64_t,
+                                    std::conditional_t<sizeof(T) == 4, uint32_t, uint16_t>>;
+    Bits v;
+    std::memcpy(&v, &x, sizeof v);
     add(v);
   }
 };
