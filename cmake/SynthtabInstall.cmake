@@ -34,7 +34,13 @@ install(EXPORT synthtabTargets NAMESPACE synthtab:: DESTINATION ${SYNTHTAB_CMAKE
 install(FILES ${PROJECT_BINARY_DIR}/synthtabConfig.cmake
               ${PROJECT_BINARY_DIR}/synthtabConfigVersion.cmake DESTINATION ${SYNTHTAB_CMAKEDIR})
 install(FILES ${PROJECT_BINARY_DIR}/synthtab.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The README beside what it links to, so its links hold where it is installed.
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/filterbank.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES examples/stereo_wav.c examples/roundtrip.c examples/roundtrip.cpp
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# The tool links the static library, so it runs from any prefix as it is.
 if(TARGET synthtab_cli)
   install(TARGETS synthtab_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES docs/synthtab.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
