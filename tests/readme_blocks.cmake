@@ -3,7 +3,7 @@
 # shared library and run) or is an excerpt that a marker line right above it,
 # <!-- excerpt: examples/FILE -->, names, and that FILE holds verbatim.
 #   cmake -DREADME=README.md -DSRC=<source dir> -DWORK=<scratch dir> -DCC=... -DCXX=...
-#         -DINCLUDES=a|b -DLIB=libsynthtab.so -P readme_blocks.cmake
+#         -DINCLUDES=a|b -DLIB=libsynthtab.so [-DFLAGS=...] -P readme_blocks.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "|" ";" INCLUDES "${INCLUDES}")
 list(TRANSFORM INCLUDES PREPEND -I)
@@ -51,7 +51,7 @@ while(TRUE)
   endif()
   set(src ${WORK}/block${n}.${lang})
   file(WRITE ${src} "${body}")
-  list(APPEND cmd -Wall -Wextra -Werror ${INCLUDES} ${src})
+  list(APPEND cmd -Wall -Wextra -Werror ${FLAGS} ${INCLUDES} ${src})
   if(body MATCHES "int main\\(")
     list(APPEND cmd -o ${WORK}/block${n} ${LIB} -Wl,-rpath,${libdir} -lm)
   else()

@@ -1,12 +1,13 @@
 # Runs an example and checks what it printed and wrote:
-#   cmake -DEXE=prog [-DARGS=a|b] -DEXPECT=regex
+#   cmake -DEXE=prog [-DARGS=a|b] [-DEMULATOR=qemu|-L|root] -DEXPECT=regex
 #         [-DWAV=file -DHEADER=hex -DSAMPLE=offset:hex] -P run_example.cmake
 # HEADER is the file's first bytes, SAMPLE bytes further in, both as hex.
 string(REPLACE "|" ";" ARGS "${ARGS}")
+string(REPLACE "|" ";" EMULATOR "${EMULATOR}")
 if(WAV)
   file(REMOVE ${WAV})
 endif()
-execute_process(COMMAND ${EXE} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+execute_process(COMMAND ${EMULATOR} ${EXE} ${ARGS} RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
 if(NOT rc EQUAL 0 OR NOT out MATCHES "${EXPECT}")
   message(FATAL_ERROR "${EXE} exited ${rc}, printing\n${out}${err}expected: ${EXPECT}")
 endif()
