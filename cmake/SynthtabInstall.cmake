@@ -39,8 +39,11 @@ install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR}
 install(FILES docs/filterbank.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES examples/stereo_wav.c examples/roundtrip.c examples/roundtrip.cpp
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
-# The tool links the static library, so it runs from any prefix as it is.
+# The tool links the static library, so it runs from any prefix as it is;
+# should it ever link the shared one, its RPATH finds it relative to itself.
 if(TARGET synthtab_cli)
+  file(RELATIVE_PATH _up /p/${CMAKE_INSTALL_BINDIR} /p/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(synthtab_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${_up}")
   install(TARGETS synthtab_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
   install(FILES docs/synthtab.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()
