@@ -31,8 +31,8 @@ static int write_header(FILE *f, uint32_t frames) {
   unsigned char h[44] = "RIFF----WAVEfmt ";
   const uint32_t data = frames * kChannels * 2;
   put32(h + 4, 36 + data);
-  put32(h + 16, 16);                  /* fmt chunk size */
-  put16(h + 20, 1);                   /* WAVE_FORMAT_PCM */
+  put32(h + 16, 16); /* fmt chunk size */
+  put16(h + 20, 1);  /* WAVE_FORMAT_PCM */
   put16(h + 22, kChannels);
   put32(h + 24, kRate);
   put32(h + 28, kRate * kChannels * 2); /* bytes per second */
