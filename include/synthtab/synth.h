@@ -150,7 +150,10 @@ template <int Bits>
 inline int32_t round_clip(double x, std::size_t &clipped) {
   static_assert(Bits >= 2 && Bits <= 32, "a signed integer of up to 32 bits");
   constexpr double hi = static_cast<double>((int64_t{1} << (Bits - 1)) - 1), lo = -hi - 1;
-  const double r = std::round(x);  // halves away from zero; NaN stays NaN
+  // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives 1
+  // for 0.49999999999999994. x - trunc(x) is exact.
+  double r = std::trunc(x);
+  if (std::fabs(x - r) >= 0.5) r += std::copysign(1.0, x);
   if (r >= lo && r <= hi) return static_cast<int32_t>(r);
   clipped++;
   return r > 0 ? static_cast<int32_t>(hi) : r < 0 ? static_cast<int32_t>(lo) : 0;  // NaN: 0
