@@ -162,6 +162,46 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
 template <class Out>
 INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride);
 
+// Interleaved stereo, every other double or float, by masked stores of the
+// window's sums as they are: acc[q] holds outputs 1 + 4q .. 4 + 4q, acc[4 + q]
+// outputs 31 - 4q down to 28 - 4q (acc[7]: 19, 18, 17, unused), o0 output 0.
+template <class Out>
+INLINE void store2(const v4 *acc, v2 o0, Out *out) {
+  if constexpr (sizeof(Out) == sizeof(float)) {
+    const __m128i even = _mm_set_epi32(0, -1, 0, -1);
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      const __m128 f = _mm256_cvtpd_ps(acc[q]), b = _mm256_cvtpd_ps(acc[4 + q]);
+      _mm_maskstore_ps(out + 2 * (1 + 4 * q), even, _mm_unpacklo_ps(f, f));
+      _mm_maskstore_ps(out + 2 * (3 + 4 * q), even, _mm_unpackhi_ps(f, f));
+      if (q < 3) {  // b = (31 - 4q, 30 - 4q, 29 - 4q, 28 - 4q)
+        _mm_maskstore_ps(out + 2 * (28 - 4 * q), even, _mm_shuffle_ps(b, b, 0xaf));  // 3, 3, 2, 2
+        _mm_maskstore_ps(out + 2 * (30 - 4 * q), even, _mm_shuffle_ps(b, b, 0x05));  // 1, 1, 0, 0
+      } else {  // b = (19, 18, 17, unused)
+        _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(b, b, 0x5a));  // 2, 2, 1, 1
+        _mm_store_ss(out + 38, b);
+      }
+    }
+    _mm_store_ss(out, _mm_cvtsd_ss(_mm_setzero_ps(), o0));
+  } else {
+    const __m256i even = _mm256_set_epi64x(0, -1, 0, -1);
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      _mm256_maskstore_pd(out + 2 * (1 + 4 * q), even, _mm256_permute4x64_pd(acc[q], 0x50));
+      _mm256_maskstore_pd(out + 2 * (3 + 4 * q), even, _mm256_permute4x64_pd(acc[q], 0xfa));
+      const v4 b = acc[4 + q];
+      if (q < 3) {
+        _mm256_maskstore_pd(out + 2 * (28 - 4 * q), even, _mm256_permute4x64_pd(b, 0xaf));  // 3, 3, 2, 2
+        _mm256_maskstore_pd(out + 2 * (30 - 4 * q), even, _mm256_permute4x64_pd(b, 0x05));  // 1, 1, 0, 0
+      } else {
+        _mm256_maskstore_pd(out + 34, even, _mm256_permute4x64_pd(b, 0x5a));
+        _mm_store_sd(out + 38, _mm256_castpd256_pd128(b));
+      }
+    }
+    _mm_store_sd(out, o0);
+  }
+}
+
 // The 32 outputs of block t, to out as doubles or (with Out = int16_t) as
 // 16-bit PCM at the stride, returning the number clipped. Each slot's rows
 // 1..16 are four loads, each used by two fused chains (in slot order):
@@ -201,6 +241,9 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0, 
       _mm_store_sd(out, o0);
       return 0;
     }
+  }
+  if constexpr (sizeof(Out) != sizeof(int16_t)) {
+    if (stride == 2) return store2(acc, o0, out), 0;
   }
   v4 x[8] = {acc[0],      acc[1],
              acc[2],      acc[3],
@@ -283,35 +326,6 @@ __attribute__((cold, noinline)) std::size_t rebuild(double *h, const double *sub
 // Doubles or floats, group by group, to out at the stride.
 template <class Out>
 INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride) {
-  if (stride == 2) {  // interleaved stereo: every other double or float, by masked stores
-    // Groups 0..6 are four outputs in a row; group 7 (0, 17, 18, 19) puts
-    // 17 and 18 as a pair, 0 and 19 alone.
-    if constexpr (sizeof(Out) == sizeof(float)) {
-      const __m128i even = _mm_set_epi32(0, -1, 0, -1);
-#pragma GCC unroll 7
-      for (int i = 0; i < 7; i++) {
-        const __m128 f = _mm256_cvtpd_ps(x[i]);
-        _mm_maskstore_ps(out + 2 * kGroup[i][0], even, _mm_unpacklo_ps(f, f));
-        _mm_maskstore_ps(out + 2 * kGroup[i][2], even, _mm_unpackhi_ps(f, f));
-      }
-      const __m128 f = _mm256_cvtpd_ps(x[7]);
-      _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(f, f, 0xa5));  // 1, 1, 2, 2
-      _mm_store_ss(out, f);
-      _mm_store_ss(out + 38, _mm_shuffle_ps(f, f, 3));
-    } else {
-      const __m256i even = _mm256_set_epi64x(0, -1, 0, -1);
-#pragma GCC unroll 7
-      for (int i = 0; i < 7; i++) {
-        _mm256_maskstore_pd(out + 2 * kGroup[i][0], even, _mm256_permute4x64_pd(x[i], 0x50));
-        _mm256_maskstore_pd(out + 2 * kGroup[i][2], even, _mm256_permute4x64_pd(x[i], 0xfa));
-      }
-      _mm256_maskstore_pd(out + 34, even, _mm256_permute4x64_pd(x[7], 0xa5));
-      const v2 hi = _mm256_extractf128_pd(x[7], 1);
-      _mm_store_sd(out, _mm256_castpd256_pd128(x[7]));
-      _mm_storeh_pd(out + 38, hi);
-    }
-    return;
-  }
   if constexpr (sizeof(Out) == sizeof(float)) {
     if (stride == 1) {
       // Group 7's 17..19 first: its store at 16 is rewritten by group 3's.
