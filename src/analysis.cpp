@@ -60,8 +60,8 @@ void synthtab_analysis_init(synthtab_analysis *a) { std::memset(a, 0, sizeof *a)
 
 void synthtab_analysis_f64(synthtab_analysis *a, const double *in, ptrdiff_t stride,
                            double subbands[32]) {
-  static_assert(sizeof a->priv_history == (synthtab::kernel::kAPad + 16 * synthtab::kernel::kARow) *
-                                              sizeof(double),
+  static_assert(sizeof a->priv_history ==
+                    (synthtab::kernel::kAPad + 16 * synthtab::kernel::kARow) * sizeof(double),
                 "the state holds the history kernel.h describes");
   const unsigned t = (a->priv_newest + 1) & 15;
   a->priv_newest = t;

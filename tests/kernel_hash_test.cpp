@@ -60,8 +60,8 @@ struct Case {
 };
 constexpr int kBlocks = 150;  // past the 16-block history and the window cache's first build
 const Case kCases[] = {
-    {kF64, 32768, 1, 0.5}, {kF64, 1, 2, 2.0}, {kF64, -32768, 3, 0.5}, {kF32, 32768, 1, 0.5},
-    {kF32, 7, 2, 1.0},     {kS16, 32768, 1, 0.5}, {kS16, 32768, 2, 1.5},  // 1.5: clips often
+    {kF64, 32768, 1, 0.5}, {kF64, 1, 2, 2.0},      {kF64, -32768, 3, 0.5}, {kF32, 32768, 1, 0.5},
+    {kF32, 7, 2, 1.0},     {kS16, 32768, 1, 0.5},  {kS16, 32768, 2, 1.5},  // 1.5: clips often
     {kS16, -1000, 1, 4.0}, {kAnalysis, 0, 1, 1.0}, {kAnalysis, 0, 2, 1e4},
 };
 
@@ -100,10 +100,10 @@ uint64_t run(const Case &c) {
 }
 
 // The two-lane body that sse2 and neon share gives the same bits on both.
-const std::vector<uint64_t> kPair = {
-    0x2d2bf6aa517215f3u, 0x3bbe993680b770a0u, 0xa9619219d101fa29u, 0x5291444edee1a20du,
-    0x719b71f48b9eec6bu, 0x1903581ad64b0f81u, 0x2c15a1eadf6f0f4bu, 0xc51da762f9e58dfau,
-    0xaf2302253a8d430fu, 0x73272104d5181824u};
+const std::vector<uint64_t> kPair = {0x2d2bf6aa517215f3u, 0x3bbe993680b770a0u, 0xa9619219d101fa29u,
+                                     0x5291444edee1a20du, 0x719b71f48b9eec6bu, 0x1903581ad64b0f81u,
+                                     0x2c15a1eadf6f0f4bu, 0xc51da762f9e58dfau, 0xaf2302253a8d430fu,
+                                     0x73272104d5181824u};
 
 // Per kernel, the hash of each of kCases in order.
 const std::map<std::string, std::vector<uint64_t>> kExpected = {

@@ -177,7 +177,7 @@ INLINE void store2(const v4 *acc, v2 o0, Out *out) {
       if (q < 3) {  // b = (31 - 4q, 30 - 4q, 29 - 4q, 28 - 4q)
         _mm_maskstore_ps(out + 2 * (28 - 4 * q), even, _mm_shuffle_ps(b, b, 0xaf));  // 3, 3, 2, 2
         _mm_maskstore_ps(out + 2 * (30 - 4 * q), even, _mm_shuffle_ps(b, b, 0x05));  // 1, 1, 0, 0
-      } else {  // b = (19, 18, 17, unused)
+      } else {                                                         // b = (19, 18, 17, unused)
         _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(b, b, 0x5a));  // 2, 2, 1, 1
         _mm_store_ss(out + 38, b);
       }
@@ -191,8 +191,10 @@ INLINE void store2(const v4 *acc, v2 o0, Out *out) {
       _mm256_maskstore_pd(out + 2 * (3 + 4 * q), even, _mm256_permute4x64_pd(acc[q], 0xfa));
       const v4 b = acc[4 + q];
       if (q < 3) {
-        _mm256_maskstore_pd(out + 2 * (28 - 4 * q), even, _mm256_permute4x64_pd(b, 0xaf));  // 3, 3, 2, 2
-        _mm256_maskstore_pd(out + 2 * (30 - 4 * q), even, _mm256_permute4x64_pd(b, 0x05));  // 1, 1, 0, 0
+        _mm256_maskstore_pd(out + 2 * (28 - 4 * q), even,
+                            _mm256_permute4x64_pd(b, 0xaf));  // 3, 3, 2, 2
+        _mm256_maskstore_pd(out + 2 * (30 - 4 * q), even,
+                            _mm256_permute4x64_pd(b, 0x05));  // 1, 1, 0, 0
       } else {
         _mm256_maskstore_pd(out + 34, even, _mm256_permute4x64_pd(b, 0x5a));
         _mm_store_sd(out + 38, _mm256_castpd256_pd128(b));
@@ -261,8 +263,7 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0, 
 // decwin changed, the window cache is rebuilt first (a jump to rebuild,
 // which runs the block then).
 template <class Out>
-std::size_t rebuild(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
-                    unsigned t);
+std::size_t rebuild(double *h, const double *subbands, Out *out, std::ptrdiff_t stride, unsigned t);
 
 template <class Out>
 INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
@@ -286,14 +287,12 @@ TARGET __attribute__((noinline)) void strided(double *h, const double *subbands,
   block(h, subbands, out, stride, t);
 }
 
-TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride,
-                unsigned t) {
+TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
   if (stride != 1) return strided(h, subbands, out, stride, t);
   block(h, subbands, out, 1, t);
 }
 
-TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride,
-                unsigned t) {
+TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
   if (stride != 1) return strided(h, subbands, out, stride, t);
   block(h, subbands, out, 1, t);
 }
@@ -513,7 +512,8 @@ INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, do
       for (int g = 0; g < 4; g++) {
         const v4 a = _mm256_loadu_pd(x + 32 + 4 * g), ca = _mm256_load_pd(c + 8 * g);
         const v4 b = _mm256_loadu_pd(x - 1 + 4 * g), cb = _mm256_load_pd(c + 8 * g + 4);
-        hi[g] = _mm256_fmadd_pd(b, cb, first ? _mm256_mul_pd(a, ca) : _mm256_fmadd_pd(a, ca, hi[g]));
+        hi[g] =
+            _mm256_fmadd_pd(b, cb, first ? _mm256_mul_pd(a, ca) : _mm256_fmadd_pd(a, ca, hi[g]));
       }
     }
   }

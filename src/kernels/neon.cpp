@@ -12,7 +12,8 @@ struct Neon {
   static std::size_t pcm16(const double *y, int16_t *out, std::ptrdiff_t stride) {
     std::size_t clipped = 0;
     SYNTHTAB_UNROLL(32)
-    for (int i = 0; i < 32; i++) out[i * stride] = static_cast<int16_t>(round_clip<16>(y[i], clipped));
+    for (int i = 0; i < 32; i++)
+      out[i * stride] = static_cast<int16_t>(round_clip<16>(y[i], clipped));
     return clipped;
   }
 };

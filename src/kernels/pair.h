@@ -59,12 +59,13 @@ template <int n>
 SYNTHTAB_INLINE void halve(v2 *z, const double *f) {
   v2 t[16];
   SYNTHTAB_UNROLL(16)
-  for (int b = 0; b < 16; b += n)
+  for (int b = 0; b < 16; b += n) {
     SYNTHTAB_UNROLL(8)
-  for (int i = 0; i < n / 2; i++) {
-    const v2 lo = z[b + i], hi = z[b + n - 1 - i];
-    t[b + i] = lo + hi;
-    t[b + n / 2 + i] = (b == 0 ? hi - lo : lo - hi) * splat(f[i]);
+    for (int i = 0; i < n / 2; i++) {
+      const v2 lo = z[b + i], hi = z[b + n - 1 - i];
+      t[b + i] = lo + hi;
+      t[b + n / 2 + i] = (b == 0 ? hi - lo : lo - hi) * splat(f[i]);
+    }
   }
   SYNTHTAB_UNROLL(16)
   for (int i = 0; i < 16; i++) z[i] = t[i];
@@ -158,7 +159,7 @@ struct Gather {
 // so the output is the difference of the lanes in that order.
 template <bool odd, class Sink>
 SYNTHTAB_INLINE void window(const double *wf, const double *hf, const double *wb, const double *hb,
-                   const Sink &out) {
+                            const Sink &out) {
   const auto fwd = [&](int j) { return dot16(wf + 32 * j, hf + 16 * j); };
   const auto bwd = [&](int m) { return dot16(wb + 32 * m, hb + 16 * m); };
   SYNTHTAB_UNROLL(8)
@@ -211,7 +212,7 @@ SYNTHTAB_INLINE void synth(double *h, const double *subbands, const Sink &out, u
 // then the DCT-III.
 template <bool odd_t>
 SYNTHTAB_INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, double *out,
-                    unsigned t) {
+                             unsigned t) {
   double *const rows = history + kAPad, *const row = rows + kARow * t;
   SYNTHTAB_UNROLL(16)
   for (int i = 0; i < 32; i += 2) {
@@ -233,7 +234,8 @@ SYNTHTAB_INLINE void analyze(double *history, const double *in, std::ptrdiff_t s
       SYNTHTAB_UNROLL(8)
       for (int i = 0; i < 8; i++) {
         const int g = 8 * (i / 2) + 2 * (i % 2);  // group i / 2, lanes 2 (i % 2) + 0, 1
-        const v2 a = load(x + 15 + 2 * i) * load(c + g), b = load(x + 32 + 16 + 2 * i) * load(c + g + 4);
+        const v2 a = load(x + 15 + 2 * i) * load(c + g),
+                 b = load(x + 32 + 16 + 2 * i) * load(c + g + 4);
         lo[i] = first ? a : lo[i] + a;
         if (i == 0)
           e = first ? b : e + b;

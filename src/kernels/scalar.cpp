@@ -41,8 +41,7 @@ inline void put(int16_t *out, double y, std::size_t &clipped) {
 }
 
 template <class Out>
-std::size_t synth(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
-                  unsigned t) {
+std::size_t synth(double *h, const double *subbands, Out *out, std::ptrdiff_t stride, unsigned t) {
   double s[32], x[32], y[32];
   for (int k = 0; k < 32; k++) s[k] = subbands[k];
   dct(s, 32, 0, x);
@@ -88,7 +87,8 @@ void analysis(double *history, const double *in, std::ptrdiff_t stride, double *
 
   double y[64] = {};
   for (unsigned b = 0; b < 16; b++) {
-    const double *x = history + kAPad + kARow * ((t - b) & 15), *c = detail::kSynthesisWindow + 32 * b;
+    const double *x = history + kAPad + kARow * ((t - b) & 15),
+                 *c = detail::kSynthesisWindow + 32 * b;
     double *yh = y + 32 * (b & 1);
     for (int r = 0; r < 32; r++) yh[r] += c[r] * x[31 - r];
   }
@@ -105,7 +105,6 @@ bool always() { return true; }
 
 }  // namespace
 
-const Kernel kScalar = {"scalar", always,           Layout::rows, f64,
-                        f32,      synth<int16_t>, analysis};
+const Kernel kScalar = {"scalar", always, Layout::rows, f64, f32, synth<int16_t>, analysis};
 
 }  // namespace synthtab::kernel

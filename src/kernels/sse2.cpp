@@ -21,16 +21,17 @@ struct Sse2 {
     // Round all, then see whether every result fits 16 bits: q + 32768 has no
     // high bits (NaN and overflow give INT32_MIN, which fails too).
     __m128i high = _mm_setzero_si128();
-  #pragma GCC unroll 16
+#pragma GCC unroll 16
     for (int i = 0; i < 16; i++) {
       const __m128d x = _mm_loadu_pd(in + 2 * i);
       q[i] = _mm_cvttpd_epi32(_mm_add_pd(x, _mm_or_pd(_mm_and_pd(x, sign), half)));
       if (i % 2)
-        high = _mm_or_si128(high,
-                            _mm_add_epi32(_mm_unpacklo_epi64(q[i - 1], q[i]), _mm_set1_epi32(32768)));
+        high = _mm_or_si128(
+            high, _mm_add_epi32(_mm_unpacklo_epi64(q[i - 1], q[i]), _mm_set1_epi32(32768)));
     }
     std::size_t clipped = 0;
-    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(high, 16), _mm_setzero_si128())) != 0xffff) {
+    if (_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_srli_epi32(high, 16), _mm_setzero_si128())) !=
+        0xffff) {
       const __m128d lo = _mm_set1_pd(-32768.99999999999), hi = _mm_set1_pd(32767.999999999996);
       __m128i kept = _mm_setzero_si128();
       for (int i = 0; i < 16; i++) {
@@ -44,7 +45,7 @@ struct Sse2 {
       _mm_store_si128(reinterpret_cast<__m128i *>(n), kept);
       clipped = static_cast<std::size_t>(32 - n[0] - n[1]);
     }
-  #pragma GCC unroll 4
+#pragma GCC unroll 4
     for (int i = 0; i < 4; i++) {
       const __m128i a = _mm_unpacklo_epi64(q[4 * i], q[4 * i + 1]);
       const __m128i b = _mm_unpacklo_epi64(q[4 * i + 2], q[4 * i + 3]);
