@@ -67,11 +67,13 @@ void BM_S16(benchmark::State &state, const char *kernel, ptrdiff_t stride) {
   BENCHMARK_CAPTURE(BM_F64, k / stride2, #k, 2); \
   BENCHMARK_CAPTURE(BM_S16, k / stride1, #k, 1); \
   BENCHMARK_CAPTURE(BM_S16, k / stride2, #k, 2); \
+  BENCHMARK_CAPTURE(BM_F32, k / stride1, #k, 1); \
   BENCHMARK_CAPTURE(BM_F32, k / stride2, #k, 2)
 
 SYNTHTAB_KERNEL_BENCH(scalar);
 SYNTHTAB_KERNEL_BENCH(sse2);
 SYNTHTAB_KERNEL_BENCH(avx2);
+SYNTHTAB_KERNEL_BENCH(neon);
 
 void BM_ReferenceSynthesis(benchmark::State &state) {
   const std::vector<double> s = input();

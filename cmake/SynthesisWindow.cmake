@@ -3,13 +3,15 @@
 #
 # include()d: defines the build step and sets SYNTHTAB_WINDOW_CPP to the
 # generated source. Run as `cmake -DIN=<txt> -DOUT=<cpp> -P <this file>`: parses
-# IN, checks it holds exactly indices 0..511 in order, and writes OUT.
+# IN, checks it holds exactly indices 0..511 in order, and writes OUT and, beside
+# it, synthesis_window.inc: the 512 values alone, for tables built from them at
+# compile time (the analysis window).
 
 if(NOT CMAKE_SCRIPT_MODE_FILE)
   set(SYNTHTAB_WINDOW_CPP ${PROJECT_BINARY_DIR}/src/synthesis_window.cpp)
   set(_data ${PROJECT_SOURCE_DIR}/data/synthesis-window.txt)
   add_custom_command(
-    OUTPUT ${SYNTHTAB_WINDOW_CPP}
+    OUTPUT ${SYNTHTAB_WINDOW_CPP} ${PROJECT_BINARY_DIR}/src/synthesis_window.inc
     COMMAND ${CMAKE_COMMAND} -DIN=${_data} -DOUT=${SYNTHTAB_WINDOW_CPP} -P ${CMAKE_CURRENT_LIST_FILE}
     DEPENDS ${_data} ${CMAKE_CURRENT_LIST_FILE}
     COMMENT "Generating the synthesis window from ${_data}"
@@ -38,9 +40,12 @@ if(NOT _n EQUAL 512)
   message(FATAL_ERROR "${IN}: ${_n} window values, expected 512")
 endif()
 
+get_filename_component(_dir "${OUT}" DIRECTORY)
+file(WRITE "${_dir}/synthesis_window.inc"
+  "// Generated from ${IN} by ${CMAKE_CURRENT_LIST_FILE}; do not edit.\n${_body}")
 file(WRITE "${OUT}"
   "// Generated from ${IN} by ${CMAKE_CURRENT_LIST_FILE}; do not edit.\n"
   "namespace synthtab {\nnamespace detail {\n"
   "extern const double kSynthesisWindow[512];\n"
-  "const double kSynthesisWindow[512] = {\n${_body}};\n"
+  "const double kSynthesisWindow[512] = {\n#include \"synthesis_window.inc\"\n};\n"
   "}  // namespace detail\n}  // namespace synthtab\n")

@@ -15,11 +15,9 @@
 #if defined(__GNUC__)
 #define SYNTHTAB_COLD __attribute__((cold, noinline))
 #define SYNTHTAB_NOINLINE __attribute__((noinline))
-#define SYNTHTAB_UNROLL _Pragma("GCC unroll 32")
 #else
 #define SYNTHTAB_COLD
 #define SYNTHTAB_NOINLINE
-#define SYNTHTAB_UNROLL
 #endif
 
 namespace synthtab::kernel {
@@ -39,20 +37,22 @@ const Kernel *const kKernels[] = {
     &kScalar,
 };
 
-// Stands for "not chosen yet": no state ever records it as its kernel, so
-// the first block of every state takes the slow path, which chooses.
-const Kernel kUnchosen = {"", nullptr, nullptr, nullptr, false, false, nullptr};
-
-// kUnchosen until the first use. Threads that meet it at once all store the
-// same choice, so an atomic pointer (no lock, no guard) is enough.
-std::atomic<const Kernel *> current{&kUnchosen};
-
 const Kernel *find(const char *name) {
   if (name)
     for (const Kernel *k : kKernels)
       if (std::strcmp(k->name, name) == 0) return k->supported() ? k : nullptr;
   return nullptr;
 }
+
+}  // namespace
+
+// Stands for "not chosen yet": no state ever records it as its kernel, so
+// the first block of every state takes the slow path, which chooses.
+const Kernel kUnchosen = {"", nullptr, Layout::rows, nullptr, nullptr, nullptr, nullptr};
+
+// kUnchosen until the first use. Threads that meet it at once all store the
+// same choice, so an atomic pointer (no lock, no guard) is enough.
+std::atomic<const Kernel *> current{&kUnchosen};
 
 SYNTHTAB_COLD const Kernel *first_use() {
   const Kernel *k = find(std::getenv("SYNTHTAB_KERNEL"));
@@ -62,10 +62,7 @@ SYNTHTAB_COLD const Kernel *first_use() {
   return k;
 }
 
-inline const Kernel &active() {
-  const Kernel *k = current.load(std::memory_order_acquire);
-  return k != &kUnchosen ? *k : *first_use();
-}
+namespace {
 
 static_assert(sizeof(synthtab_synth::priv_hist) >= (kState + 3) * sizeof(double),
               "the state holds the region at any alignment");
@@ -103,7 +100,7 @@ SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
 // Readies a state that moved or changes kernel. The region starts at the
 // first 32-byte boundary inside priv_hist; a state copied to an address of
 // another alignment finds it where the original had it, and moves it.
-// Kernels that skip the mirror rows leave them stale for the others.
+// Kernels of the plain row layout leave the mirror rows stale for the others.
 // A zero-filled state is silent and valid: no kernel, nothing stale, and
 // a window cache whose key matches no table but an all-zero one.
 SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
@@ -113,9 +110,10 @@ SYNTHTAB_COLD void settle(const Kernel &k, synthtab_synth *s) {
     std::memmove(s->priv_hist + align, s->priv_hist + s->priv_align, kState * sizeof(double));
   double *const h = s->priv_hist + align;
   const auto *last = static_cast<const Kernel *>(s->priv_kernel);
-  if (last && last->transposed != k.transposed)
-    relayout(h, k.transposed);
-  else if (k.mirror && last && !last->mirror)
+  const bool to_t = k.layout == Layout::transposed;
+  if (last && (last->layout == Layout::transposed) != to_t)
+    relayout(h, to_t);
+  else if (last && last->layout == Layout::rows && k.layout == Layout::mirrored)
     mirror(h);
   s->priv_align = align;
   s->priv_self = s;
@@ -129,77 +127,40 @@ SYNTHTAB_COLD const Kernel &settled(synthtab_synth *s) {
   return k;
 }
 
+// The kernel for the next block of s and its history: on the usual path s
+// last ran under the current kernel, here.
 inline const Kernel &ready(synthtab_synth *s) {
   const Kernel *k = current.load(std::memory_order_acquire);
   return s->priv_self == s && s->priv_kernel == k ? *k : settled(s);
 }
 
-inline void block(const Kernel &k, synthtab_synth *s, const double *subbands, double *out) {
+inline unsigned next(synthtab_synth *s) {
   const unsigned t = s->priv_t;
   s->priv_t = (t + 1) % 16;
-  k.synth(s->priv_hist + s->priv_align, subbands, out, t);
-}
-
-inline size_t block16(const Kernel &k, synthtab_synth *s, const double *subbands, int16_t *out,
-                      ptrdiff_t stride) {
-  const unsigned t = s->priv_t;
-  s->priv_t = (t + 1) % 16;
-  return k.synth16(s->priv_hist + s->priv_align, subbands, out, stride, t);
+  return t;
 }
 
 }  // namespace
 }  // namespace synthtab::kernel
 
-using synthtab::kernel::block;
+using synthtab::kernel::next;
+using synthtab::kernel::ready;
 
 void synthtab_synth_init(synthtab_synth *s) { std::memset(s, 0, sizeof *s); }
 
-namespace {
-SYNTHTAB_NOINLINE void f64_other(synthtab_synth *s, const double *subbands, double *out,
-                                 ptrdiff_t stride) {
-  const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
-  if (stride == 1) return block(k, s, subbands, out);
-  double y[32];
-  block(k, s, subbands, y);
-  SYNTHTAB_UNROLL
-  for (int i = 0; i < 32; i++) out[i * stride] = y[i];
-}
-}  // namespace
-
 void synthtab_synth_f64(synthtab_synth *s, const double subbands[32], double *out,
                         ptrdiff_t stride) {
-  // The per-block path: s last ran under the current kernel, here.
-  const synthtab::kernel::Kernel *k = synthtab::kernel::current.load(std::memory_order_acquire);
-  if (s->priv_self == s && s->priv_kernel == k && stride == 1) return block(*k, s, subbands, out);
-  f64_other(s, subbands, out, stride);
+  ready(s).f64(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
 }
 
 void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out,
                         ptrdiff_t stride) {
-  double y[32];
-  block(synthtab::kernel::ready(s), s, subbands, y);
-  SYNTHTAB_UNROLL
-  for (int i = 0; i < 32; i++) out[i * stride] = static_cast<float>(y[i]);
+  ready(s).f32(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
 }
-
-namespace {
-SYNTHTAB_NOINLINE size_t s16_other(synthtab_synth *s, const double *subbands, int16_t *out,
-                                   ptrdiff_t stride) {
-  const synthtab::kernel::Kernel &k = synthtab::kernel::ready(s);
-  if (k.synth16) return synthtab::kernel::block16(k, s, subbands, out, stride);
-  double y[32];
-  block(k, s, subbands, y);
-  return k.pcm16(y, out, stride);
-}
-}  // namespace
 
 size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
                           ptrdiff_t stride) {
-  // As synthtab_synth_f64's, for kernels that convert on their own.
-  const synthtab::kernel::Kernel *k = synthtab::kernel::current.load(std::memory_order_acquire);
-  if (s->priv_self == s && s->priv_kernel == k && k->synth16)
-    return synthtab::kernel::block16(*k, s, subbands, out, stride);
-  return s16_other(s, subbands, out, stride);
+  return ready(s).s16(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
 }
 
 const char *synthtab_kernel(void) { return synthtab::kernel::active().name; }

@@ -1,5 +1,6 @@
-// The analysis filterbank against its direct form, and analysis + synthesis
-// rebuilding synthetic input 481 samples late.
+// The analysis filterbank in every kernel against its direct form, also
+// across kernel switches, and analysis + synthesis rebuilding synthetic input
+// 481 samples late.
 #include <gtest/gtest.h>
 #include <synthtab/analysis.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "analysis_helpers.h"
+#include "kernels.h"
 
 namespace {
 
@@ -33,7 +35,12 @@ double fast_deviation(const std::vector<double> &x, int channels = 1) {
                    subbands<DirectAnalysis>(x, channels));
 }
 
-TEST(Analysis, MatchesTheDirectForm) {
+class AnalysisKernel : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { ASSERT_EQ(synthtab_use_kernel(GetParam().c_str()), 0); }
+};
+
+TEST_P(AnalysisKernel, MatchesTheDirectForm) {
   EXPECT_LE(fast_deviation(noise(32 * 1000 + 5, 1)), 1e-12);
   EXPECT_LE(fast_deviation(noise(2 * 32 * 300, 2, 1e4), 2), 1e-12);  // far beyond full scale
   for (double f : {0.0005, 0.1, 0.2499, 0.4999})
@@ -41,6 +48,25 @@ TEST(Analysis, MatchesTheDirectForm) {
   std::vector<double> impulses(32 * 300);
   for (std::size_t n = 0; n < impulses.size(); n += 37) impulses[n] = n % 2 ? -1 : 1;
   EXPECT_LE(fast_deviation(impulses), 1e-12);
+}
+
+INSTANTIATE_TEST_SUITE_P(Kernels, AnalysisKernel, ::testing::ValuesIn(kernels()),
+                         [](const auto &info) { return info.param; });
+
+// Switches kernel before every block, on each of two channels' states.
+struct SwitchingAnalysis {
+  synthtab::AnalysisFilterbank f;
+  std::size_t n = 0;
+  void analyze(const double *in, double *s, std::ptrdiff_t stride = 1) {
+    static const std::vector<std::string> ok = kernels();
+    synthtab_use_kernel(ok[(n++ * 7 / 3) % ok.size()].c_str());
+    f.analyze(in, s, stride);
+  }
+};
+
+TEST(Analysis, StateCarriesOverAKernelSwitchBetweenBlocks) {
+  const std::vector<double> x = noise(2 * 32 * 200, 5);
+  EXPECT_LE(deviation(subbands<SwitchingAnalysis>(x, 2), subbands<DirectAnalysis>(x, 2)), 1e-12);
 }
 
 TEST(Analysis, ReadsOneChannelOfInterleavedInputInPlace) {

@@ -16,3 +16,16 @@ foreach(case IN ITEMS "scalar=scalar" "bogus=default" "=default")
   set_tests_properties(synth_env_${env} PROPERTIES
     ENVIRONMENT "SYNTHTAB_KERNEL=${env};SYNTHTAB_EXPECT=${expect}")
 endforeach()
+
+# Each kernel held to its own output bits (run on every CPU by .ci/cross).
+synthtab_gtest(kernel_hash_test kernel_hash_test.cpp)
+target_link_libraries(kernel_hash_test PRIVATE synthtab::synthtab)
+
+# The x86 kernels' instruction sets, from their disassembly (.ci/run also
+# checks a -march=native build).
+if("${SYNTHTAB_KERNELS}" MATCHES "avx2" AND CMAKE_OBJDUMP)
+  add_test(NAME kernel_isa
+           COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP}
+                   "-DOBJS=$<JOIN:$<TARGET_OBJECTS:synthtab_objects>,|>"
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/kernel_isa.cmake)
+endif()

@@ -22,6 +22,8 @@
 #include <tuple>
 #include <vector>
 
+#include "kernels.h"
+
 namespace {
 
 using synthtab::ReferenceSynthesis;
@@ -31,16 +33,6 @@ using Source = std::function<Block(int)>;  // block number -> subband samples
 
 constexpr int kBlocks = 2400;
 const double kPi = std::acos(-1.0);
-
-// The kernels this machine runs, asked of the library itself.
-std::vector<std::string> kernels() {
-  const std::string before = synthtab_kernel();
-  std::vector<std::string> k;
-  for (const char *name : {"scalar", "sse2", "avx2", "neon"})
-    if (synthtab_use_kernel(name) == 0) k.push_back(name);
-  synthtab_use_kernel(before.c_str());
-  return k;
-}
 
 struct Deviation {
   double dev = 0;   // max |fast / scale - reference|

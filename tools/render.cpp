@@ -45,12 +45,7 @@ enum Sample { kS16, kS24, kF32 };
 // As to_pcm16 for 24 bits, each in the top of an int as libsndfile takes it.
 std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
   std::size_t clipped = 0;
-  for (std::size_t i = 0; i < n; i++) {
-    const double r = std::round(in[i]);
-    const bool clip = !(r >= -8388608.0 && r <= 8388607.0);
-    clipped += clip;
-    out[i] = 256 * static_cast<int>(std::isnan(r) ? 0 : clip ? (r < 0 ? -8388608 : 8388607) : r);
-  }
+  for (std::size_t i = 0; i < n; i++) out[i] = 256 * synthtab::round_clip<24>(in[i], clipped);
   return clipped;
 }
 

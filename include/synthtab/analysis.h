@@ -17,7 +17,11 @@
  *   i = 0..31, the subband samples.
  * The matrixing runs through a fast 32-point transform; the result is within
  * 1e-12 of the direct form above. It reads none of the decoder tables, so it
- * needs no make_decode_tables() call and does not depend on its scale.
+ * needs no make_decode_tables() call and does not depend on its scale. It
+ * runs in the kernel the synthesis uses (synth.h: synthtab_kernel(),
+ * synthtab_use_kernel(), SYNTHTAB_KERNEL), with the same guarantees: each
+ * kernel gives the same bits on every machine, and a state carries over a
+ * switch between blocks.
  *
  * Contract:
  *   - synthtab_analysis_init() before the first block; it also resets a
@@ -43,8 +47,8 @@ extern "C" {
 
 /* The state of one channel. Its fields are private: use the functions. */
 typedef struct synthtab_analysis {
-  double priv_history[16][32]; /* the last 16 input blocks, each newest first */
-  unsigned priv_newest;        /* the row of priv_history holding the latest block */
+  double priv_history[4 + 16 * 64]; /* the last 16 input blocks, each also reversed */
+  unsigned priv_newest;             /* the row of priv_history holding the latest block */
 } synthtab_analysis;
 
 /* Sets a to silence: before first use, or to restart a stream. */

@@ -24,9 +24,10 @@
  *   - out may overlap subbands (the same array works); it must not overlap
  *     the state. Every kernel reads all 32 subbands before writing.
  *
- * Kernels: the arithmetic runs in one of several kernels, chosen once per
- * process. "scalar" is portable and exists everywhere; on x86 there are
- * "sse2" and "avx2" (AVX2 with FMA). By default the fastest one the CPU runs
+ * Kernels: the arithmetic (of this filterbank and of analysis.h's) runs in
+ * one of several kernels, chosen once per process. "scalar" is portable and
+ * exists everywhere; on x86 there are "sse2" and "avx2" (AVX2 with FMA), on
+ * AArch64 "neon". By default the fastest one the CPU runs
  * is used; the environment variable SYNTHTAB_KERNEL, read at the first
  * filterbank call, names another one, and synthtab_use_kernel() switches at
  * any time no filterbank call is running on any thread. An unknown or
@@ -95,7 +96,7 @@ SYNTHTAB_API void synthtab_reference_init(synthtab_reference *r);
 SYNTHTAB_API void synthtab_reference_f64(synthtab_reference *r, const double subbands[32],
                                          double out[32]);
 
-/* The kernel in use: "scalar", "sse2" or "avx2". */
+/* The kernel in use: "scalar", "sse2", "avx2" or "neon". */
 SYNTHTAB_API const char *synthtab_kernel(void);
 
 /* Makes the named kernel the one in use and returns 0; returns non-zero and
@@ -140,25 +141,30 @@ class ReferenceSynthesis {
   synthtab_reference r_;
 };
 
-// Converts n samples to 16-bit PCM as synthtab_synth_s16 does: rounds to
-// nearest with halves away from zero (2.5 -> 3, -2.5 -> -3), then clips to
-// [-32768, 32767]. Returns how many samples were clipped, that is, rounded to
-// a value outside that range. NaN is written as 0 and counted as clipped;
-// infinities clip to the rails. in and out must not overlap.
+// x rounded to the nearest integer, halves away from zero (2.5 -> 3,
+// -2.5 -> -3), then clipped to the range of a signed Bits-bit integer
+// (Bits = 16: [-32768, 32767]); NaN gives 0. A sample that rounds outside
+// that range, or is NaN, adds 1 to clipped. The one definition of integer
+// output: synthtab_synth_s16, to_pcm16 and the tool's 24-bit output use it.
+template <int Bits>
+inline int32_t round_clip(double x, std::size_t &clipped) {
+  static_assert(Bits >= 2 && Bits <= 32, "a signed integer of up to 32 bits");
+  constexpr double hi = static_cast<double>((int64_t{1} << (Bits - 1)) - 1), lo = -hi - 1;
+  // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives 1
+  // for 0.49999999999999994. x - trunc(x) is exact.
+  double r = std::trunc(x);
+  if (std::fabs(x - r) >= 0.5) r += std::copysign(1.0, x);
+  if (r >= lo && r <= hi) return static_cast<int32_t>(r);
+  clipped++;
+  return r > 0 ? static_cast<int32_t>(hi) : r < 0 ? static_cast<int32_t>(lo) : 0;  // NaN: 0
+}
+
+// Converts n samples to 16-bit PCM as synthtab_synth_s16 does (round_clip<16>).
+// Returns how many samples were clipped; infinities clip to the rails. in
+// and out must not overlap.
 inline std::size_t to_pcm16(const double *in, std::size_t n, int16_t *out) {
   std::size_t clipped = 0;
-  for (std::size_t i = 0; i < n; i++) {
-    // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives
-    // 1 for 0.49999999999999994. in[i] - trunc(in[i]) is exact.
-    double r = std::trunc(in[i]);
-    if (std::fabs(in[i] - r) >= 0.5) r += std::copysign(1.0, in[i]);
-    if (r >= -32768.0 && r <= 32767.0) {
-      out[i] = static_cast<int16_t>(r);
-    } else {
-      out[i] = r > 0 ? 32767 : r < 0 ? -32768 : 0;  // NaN compares false both ways
-      clipped++;
-    }
-  }
+  for (std::size_t i = 0; i < n; i++) out[i] = static_cast<int16_t>(round_clip<16>(in[i], clipped));
   return clipped;
 }
 

@@ -6,8 +6,13 @@
 // chain of fused multiply-adds over the 16 slots, against a window the state
 // caches transposed to match, so no sum crosses lanes (bar output 0's).
 //
+// The analysis (also here) takes four f at a time through its window, and
+// its DCT-III runs as four 8-point ones side by side in the lanes.
+//
 // Every operation, fused ones included, is one IEEE operation per lane in the
-// order written, so the results depend on the source alone.
+// order written, so the results depend on the source alone. The file is
+// built with -mno-avx512f: whatever -march a build uses, this kernel
+// executes AVX2 and FMA, no more (src/CMakeLists.txt).
 #include <cpuid.h>
 #include <immintrin.h>
 
@@ -148,7 +153,56 @@ __attribute__((cold, noinline)) void build_window(double *h) {
   std::memcpy(h + kTKey, decwin + kTKeyAt, sizeof(double));
 }
 
+// Output groups: window() leaves outputs kGroup[i][0..3] in lanes of x[i].
+constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
+                              {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
+                              {28, 29, 30, 31}, {0, 17, 18, 19}};
+
 INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
+template <class Out>
+INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride);
+
+// Interleaved stereo, every other double or float, by masked stores of the
+// window's sums as they are: acc[q] holds outputs 1 + 4q .. 4 + 4q, acc[4 + q]
+// outputs 31 - 4q down to 28 - 4q (acc[7]: 19, 18, 17, unused), o0 output 0.
+template <class Out>
+INLINE void store2(const v4 *acc, v2 o0, Out *out) {
+  if constexpr (sizeof(Out) == sizeof(float)) {
+    const __m128i even = _mm_set_epi32(0, -1, 0, -1);
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      const __m128 f = _mm256_cvtpd_ps(acc[q]), b = _mm256_cvtpd_ps(acc[4 + q]);
+      _mm_maskstore_ps(out + 2 * (1 + 4 * q), even, _mm_unpacklo_ps(f, f));
+      _mm_maskstore_ps(out + 2 * (3 + 4 * q), even, _mm_unpackhi_ps(f, f));
+      if (q < 3) {  // b = (31 - 4q, 30 - 4q, 29 - 4q, 28 - 4q)
+        _mm_maskstore_ps(out + 2 * (28 - 4 * q), even, _mm_shuffle_ps(b, b, 0xaf));  // 3, 3, 2, 2
+        _mm_maskstore_ps(out + 2 * (30 - 4 * q), even, _mm_shuffle_ps(b, b, 0x05));  // 1, 1, 0, 0
+      } else {                                                         // b = (19, 18, 17, unused)
+        _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(b, b, 0x5a));  // 2, 2, 1, 1
+        _mm_store_ss(out + 38, b);
+      }
+    }
+    _mm_store_ss(out, _mm_cvtsd_ss(_mm_setzero_ps(), o0));
+  } else {
+    const __m256i even = _mm256_set_epi64x(0, -1, 0, -1);
+#pragma GCC unroll 4
+    for (int q = 0; q < 4; q++) {
+      _mm256_maskstore_pd(out + 2 * (1 + 4 * q), even, _mm256_permute4x64_pd(acc[q], 0x50));
+      _mm256_maskstore_pd(out + 2 * (3 + 4 * q), even, _mm256_permute4x64_pd(acc[q], 0xfa));
+      const v4 b = acc[4 + q];
+      if (q < 3) {
+        _mm256_maskstore_pd(out + 2 * (28 - 4 * q), even,
+                            _mm256_permute4x64_pd(b, 0xaf));  // 3, 3, 2, 2
+        _mm256_maskstore_pd(out + 2 * (30 - 4 * q), even,
+                            _mm256_permute4x64_pd(b, 0x05));  // 1, 1, 0, 0
+      } else {
+        _mm256_maskstore_pd(out + 34, even, _mm256_permute4x64_pd(b, 0x5a));
+        _mm_store_sd(out + 38, _mm256_castpd256_pd128(b));
+      }
+    }
+    _mm_store_sd(out, o0);
+  }
+}
 
 // The 32 outputs of block t, to out as doubles or (with Out = int16_t) as
 // 16-bit PCM at the stride, returning the number clipped. Each slot's rows
@@ -181,82 +235,121 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0, 
   const v2 a2 = _mm_add_pd(_mm256_castpd256_pd128(a0), _mm256_extractf128_pd(a0, 1));
   const v2 o0 = _mm_add_sd(a2, _mm_unpackhi_pd(a2, a2));
   if constexpr (sizeof(Out) == sizeof(double)) {
+    if (stride == 1) {
 #pragma GCC unroll 4
-    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
+      for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 28 - 4 * q, rev(acc[4 + q]));
 #pragma GCC unroll 4
-    for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]
-    _mm_store_sd(out, o0);
-    return 0;
-  } else {
-    v4 x[8] = {acc[0],      acc[1],
-               acc[2],      acc[3],
-               rev(acc[6]), rev(acc[5]),
-               rev(acc[4]), _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
+      for (int q = 3; q >= 0; q--) _mm256_storeu_pd(out + 1 + 4 * q, acc[q]);  // over out[16]
+      _mm_store_sd(out, o0);
+      return 0;
+    }
+  }
+  if constexpr (sizeof(Out) != sizeof(int16_t)) {
+    if (stride == 2) return store2(acc, o0, out), 0;
+  }
+  v4 x[8] = {acc[0],      acc[1],
+             acc[2],      acc[3],
+             rev(acc[6]), rev(acc[5]),
+             rev(acc[4]), _mm256_blend_pd(rev(acc[7]), _mm256_castpd128_pd256(o0), 1)};
+  if constexpr (sizeof(Out) == sizeof(int16_t)) {
     return to_pcm16(x, out, stride);
+  } else {
+    store_groups(x, out, stride);
+    return 0;
   }
 }
 
-// The history, then the sums of block t (rebuilding the window cache first
-// when decwin changed: a jump to slow, which runs the block then).
-#define SYNTHTAB_BLOCK(slow, ...)                                                       \
-  uint64_t now, key; /* compared as bits: the NaN of a stale cache matches nothing */   \
-  std::memcpy(&now, decwin + kTKeyAt, sizeof now);                                      \
-  std::memcpy(&key, h + kTKey, sizeof key);                                             \
-  if (now != key) return slow(__VA_ARGS__);                                             \
-  const unsigned p = t & 1, slot = (16 - t) & 15;                                       \
-  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;                  \
-  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot, \
-            row0 + slot);                                                               \
-  const std::size_t clipped = window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride)
+// The history, then the sums of block t, written in the format of Out. When
+// decwin changed, the window cache is rebuilt first (a jump to rebuild,
+// which runs the block then).
+template <class Out>
+std::size_t rebuild(double *h, const double *subbands, Out *out, std::ptrdiff_t stride, unsigned t);
 
-void rebuild(double *h, const double *subbands, double *out, unsigned t);
-
-TARGET void synth(double *h, const double *subbands, double *out, unsigned t) {
-  constexpr std::ptrdiff_t stride = 1;
-  SYNTHTAB_BLOCK(rebuild, h, subbands, out, t);
-  (void)clipped;
+template <class Out>
+INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
+                         unsigned t) {
+  uint64_t now, key;  // compared as bits: the NaN of a stale cache matches nothing
+  std::memcpy(&now, decwin + kTKeyAt, sizeof now);
+  std::memcpy(&key, h + kTKey, sizeof key);
+  if (now != key) return rebuild(h, subbands, out, stride, t);
+  const unsigned p = t & 1, slot = (16 - t) & 15;
+  double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
+  dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
+            row0 + slot);
+  return window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride);
 }
 
-__attribute__((cold, noinline)) void rebuild(double *h, const double *subbands, double *out,
-                                             unsigned t) {
+// Stride 1 inlined, any other in a function of its own, so that each is
+// compiled as if alone.
+template <class Out>
+TARGET __attribute__((noinline)) void strided(double *h, const double *subbands, Out *out,
+                                              std::ptrdiff_t stride, unsigned t) {
+  block(h, subbands, out, stride, t);
+}
+
+TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
+  if (stride != 1) return strided(h, subbands, out, stride, t);
+  block(h, subbands, out, 1, t);
+}
+
+TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
+  if (stride != 1) return strided(h, subbands, out, stride, t);
+  block(h, subbands, out, 1, t);
+}
+
+TARGET std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                       unsigned t) {
+  return block(h, subbands, out, stride, t);
+}
+
+template <class Out>
+__attribute__((cold, noinline)) std::size_t rebuild(double *h, const double *subbands, Out *out,
+                                                    std::ptrdiff_t stride, unsigned t) {
   build_window(h);
-  synth(h, subbands, out, t);
+  if constexpr (sizeof(Out) == sizeof(int16_t)) {
+    return s16(h, subbands, out, stride, t);
+  } else {
+    if constexpr (sizeof(Out) == sizeof(double))
+      f64(h, subbands, out, stride, t);
+    else
+      f32(h, subbands, out, stride, t);
+    return 0;
+  }
 }
 
-std::size_t rebuild16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
-                      unsigned t);
-
-TARGET std::size_t synth16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
-                           unsigned t) {
-  SYNTHTAB_BLOCK(rebuild16, h, subbands, out, stride, t);
-  return clipped;
-}
-
-__attribute__((cold, noinline)) std::size_t rebuild16(double *h, const double *subbands,
-                                                      int16_t *out, std::ptrdiff_t stride,
-                                                      unsigned t) {
-  build_window(h);
-  return synth16(h, subbands, out, stride, t);
-}
-
-// 16-bit output as the SSE2 kernel's conversion (see there), four samples at
-// a time, with a shortcut for the usual block where every rounded sample
-// fits (nothing clips, nothing is NaN). synth16 converts the window's sums
-// in registers; pcm16 reads what synth() just wrote, in the groups window()
-// stored them in (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with
-// 17..19): a load that spans two recent stores waits for both to reach the
-// cache.
-constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
-                              {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
-                              {28, 29, 30, 31}, {0, 17, 18, 19}};
-
-TARGET std::size_t pcm16(const double *in, int16_t *out, std::ptrdiff_t stride) {
-  v4 x[8];
+// Outputs other than doubles at stride 1 leave window() in groups of four
+// (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with 17..19). 16-bit
+// output converts as the SSE2 kernel's conversion (see there), four samples
+// at a time, with a shortcut for the usual block where every rounded sample
+// fits (nothing clips, nothing is NaN).
+// Doubles or floats, group by group, to out at the stride.
+template <class Out>
+INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride) {
+  if constexpr (sizeof(Out) == sizeof(float)) {
+    if (stride == 1) {
+      // Group 7's 17..19 first: its store at 16 is rewritten by group 3's.
+      _mm_storeu_ps(out + 16, _mm256_cvtpd_ps(x[7]));
 #pragma GCC unroll 7
-  for (int i = 0; i < 7; i++) x[i] = _mm256_loadu_pd(in + kGroup[i][0]);
-  x[7] = _mm256_insertf128_pd(_mm256_castpd128_pd256(_mm_loadh_pd(_mm_load_sd(in), in + 17)),
-                              _mm_loadu_pd(in + 18), 1);
-  return to_pcm16(x, out, stride);
+      for (int i = 0; i < 7; i++) _mm_storeu_ps(out + kGroup[i][0], _mm256_cvtpd_ps(x[i]));
+      _mm_store_ss(out, _mm256_cvtpd_ps(x[7]));
+      return;
+    }
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      const __m128 f = _mm256_cvtpd_ps(x[i]);
+#pragma GCC unroll 4
+      for (int l = 0; l < 4; l++) out[kGroup[i][l] * stride] = f[l];
+    }
+  } else {
+#pragma GCC unroll 8
+    for (int i = 0; i < 8; i++) {
+      const v2 lo = _mm256_castpd256_pd128(x[i]), hi = _mm256_extractf128_pd(x[i], 1);
+      _mm_storel_pd(out + kGroup[i][0] * stride, lo);
+      _mm_storeh_pd(out + kGroup[i][1] * stride, lo);
+      _mm_storel_pd(out + kGroup[i][2] * stride, hi);
+      _mm_storeh_pd(out + kGroup[i][3] * stride, hi);
+    }
+  }
 }
 
 // The 32 rounded samples q (group by group) to out.
@@ -324,6 +417,174 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride) {
   return 0;
 }
 
+// The analysis (kernel.h). Four f at a time: each row's 32 products are 8
+// fused multiply-adds, each with one history load and its weights from
+// memory, into the four f of its age's parity; then the DCT-III.
+
+// 4-wide copies of the 8-, 4- and 2-point factors, for the DCT-IIIs that run
+// in lanes, and the 32-point factors 8..15 in reversed groups of four.
+struct AFactors {
+  alignas(32) double f8[4][4], f4[2][4], f2[4], r32[8];
+};
+constexpr AFactors afactors() {
+  AFactors a{};
+  for (int l = 0; l < 4; l++) {
+    for (int i = 0; i < 4; i++) a.f8[i][l] = kFactors8[i];
+    for (int i = 0; i < 2; i++) a.f4[i][l] = kFactors4[i];
+    a.f2[l] = kFactors2[0];
+    a.r32[l] = kFactors32[11 - l];
+    a.r32[4 + l] = kFactors32[15 - l];
+  }
+  return a;
+}
+constexpr AFactors kAF = afactors();
+
+// The n-point DCT-III (kernel.h's dct3) of each lane of a, with fused
+// butterflies: s[i], s[n-1-i] = e[i] +- o[i] factor[i].
+template <int n>
+INLINE void dct3_lanes(const v4 *a, v4 *s) {
+  if constexpr (n == 1) {
+    s[0] = a[0];
+  } else {
+    constexpr int h = n / 2;
+    v4 even[h], odd[h], e[h], o[h];
+#pragma GCC unroll 4
+    for (int p = 0; p < h; p++) even[p] = a[2 * p];
+    odd[0] = a[1];
+#pragma GCC unroll 4
+    for (int q = 1; q < h; q++) odd[q] = _mm256_add_pd(a[2 * q - 1], a[2 * q + 1]);
+    dct3_lanes<h>(even, e);
+    dct3_lanes<h>(odd, o);
+#pragma GCC unroll 4
+    for (int i = 0; i < h; i++) {
+      const v4 f = _mm256_load_pd(n == 8 ? kAF.f8[i] : n == 4 ? kAF.f4[i] : kAF.f2);
+      s[i] = _mm256_fmadd_pd(o[i], f, e[i]);
+      s[n - 1 - i] = _mm256_fnmadd_pd(o[i], f, e[i]);
+    }
+  }
+}
+
+// (0, a0, a1, a2) and (a3, b0, b1, b2): the sequence a, b moved up one.
+TARGET inline void shift1(v4 a, v4 b, v4 *sa, v4 *sb) {
+  const v4 pa = _mm256_permute4x64_pd(a, 0x93), pb = _mm256_permute4x64_pd(b, 0x93);
+  *sa = _mm256_blend_pd(pa, _mm256_setzero_pd(), 1);
+  *sb = _mm256_blend_pd(pb, pa, 1);
+}
+
+template <bool odd_t, bool unit>
+INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, double *out,
+                    unsigned t) {
+  double *const rows = history + kAPad, *const row = rows + kARow * t;
+  v4 last;
+#pragma GCC unroll 8
+  for (int v = 0; v < 8; v++) {
+    const double *p = in + 4 * v * (unit ? 1 : stride);
+    const v4 x =
+        unit ? _mm256_loadu_pd(p) : _mm256_set_pd(p[3 * stride], p[2 * stride], p[stride], p[0]);
+    _mm256_storeu_pd(row + 4 * v, x);
+    last = rev(x);
+    _mm256_storeu_pd(row + 32 + 28 - 4 * v, last);
+  }
+  _mm_store_sd(row + 48, _mm256_castpd256_pd128(last));  // R[16] = x[31]
+
+  // lo[g] = f[4g .. 4g + 3], hi[g] = f[16 + 4g .. 19 + 4g]; e holds f[16]'s
+  // even ages in lane 0 and f[1..3]'s second terms in lanes 1..3.
+  v4 lo[4], hi[4], e;
+  const double *w = kAnalysisWindow.w + kARow * (16 - t);
+  __asm__("" : "+r"(w));  // one register for all rows, which sit at offsets from it
+#pragma GCC unroll 16
+  for (int k = 0; k < 16; k++) {
+    const double *x = rows + kARow * k, *c = w + kARow * k;
+    const bool first = k < 2;
+    if ((k & 1) == odd_t) {  // even age
+#pragma GCC unroll 4
+      for (int g = 0; g < 4; g++) {
+        const v4 a = _mm256_loadu_pd(x + 15 + 4 * g), ca = _mm256_load_pd(c + 8 * g);
+        lo[g] = first ? _mm256_mul_pd(a, ca) : _mm256_fmadd_pd(a, ca, lo[g]);
+        const v4 b = _mm256_loadu_pd(x + 48 + 4 * g), cb = _mm256_load_pd(c + 8 * g + 4);
+        if (g == 0)
+          e = first ? _mm256_mul_pd(b, cb) : _mm256_fmadd_pd(b, cb, e);
+        else
+          lo[g] = _mm256_fmadd_pd(b, cb, lo[g]);
+      }
+    } else {
+#pragma GCC unroll 4
+      for (int g = 0; g < 4; g++) {
+        const v4 a = _mm256_loadu_pd(x + 32 + 4 * g), ca = _mm256_load_pd(c + 8 * g);
+        const v4 b = _mm256_loadu_pd(x - 1 + 4 * g), cb = _mm256_load_pd(c + 8 * g + 4);
+        hi[g] =
+            _mm256_fmadd_pd(b, cb, first ? _mm256_mul_pd(a, ca) : _mm256_fmadd_pd(a, ca, hi[g]));
+      }
+    }
+  }
+  const v4 zero = _mm256_setzero_pd();
+  lo[0] = _mm256_add_pd(lo[0], _mm256_blend_pd(e, zero, 1));
+  hi[0] = _mm256_add_pd(hi[0], _mm256_blend_pd(zero, e, 1));
+
+  // The DCT-III. Transposed, S[l] (lo half) and S[4 + l] (hi half) hold the
+  // sequence f[4p + l], p = 0..7; two halvings give the four 8-point inputs
+  // ee[p] = f[4p], eo[p] = f[4p - 2] + f[4p + 2], oe[p] = f[4p - 1] + f[4p + 1]
+  // and oo[p] = u[p - 1] + u[p] with u[p] = f[4p + 1] + f[4p + 3] (terms
+  // before f[0] being 0), which the next transposition puts side by side in
+  // the lanes of z[p].
+  v4 S[8], sh[2], q[8], z[8];
+  transpose(lo, S);
+  transpose(hi, S + 4);
+  q[0] = S[0];
+  q[4] = S[4];
+  shift1(S[2], S[6], &sh[0], &sh[1]);
+  q[1] = _mm256_add_pd(S[2], sh[0]);
+  q[5] = _mm256_add_pd(S[6], sh[1]);
+  shift1(S[3], S[7], &sh[0], &sh[1]);
+  q[2] = _mm256_add_pd(S[1], sh[0]);
+  q[6] = _mm256_add_pd(S[5], sh[1]);
+  const v4 u0 = _mm256_add_pd(S[1], S[3]), u1 = _mm256_add_pd(S[5], S[7]);
+  shift1(u0, u1, &sh[0], &sh[1]);
+  q[3] = _mm256_add_pd(u0, sh[0]);
+  q[7] = _mm256_add_pd(u1, sh[1]);
+  transpose(q, z);
+  transpose(q + 4, z + 4);
+  v4 Z[8];
+  dct3_lanes<8>(z, Z);
+
+  // Back to sequences: Q[0..3] = EE, EO, OE, OO at 0..3, Q[4..7] at 4..7;
+  // the 16-point butterflies, their upper halves in reversed order; then the
+  // 32-point ones.
+  v4 Q[8];
+  transpose(Z, Q);
+  transpose(Z + 4, Q + 4);
+  const v4 f16a = _mm256_loadu_pd(kFactors16), f16b = _mm256_loadu_pd(kFactors16 + 4);
+  const v4 E0 = _mm256_fmadd_pd(Q[1], f16a, Q[0]), E1 = _mm256_fmadd_pd(Q[5], f16b, Q[4]);
+  const v4 E3r = _mm256_fnmadd_pd(Q[1], f16a, Q[0]), E2r = _mm256_fnmadd_pd(Q[5], f16b, Q[4]);
+  const v4 O0 = _mm256_fmadd_pd(Q[3], f16a, Q[2]), O1 = _mm256_fmadd_pd(Q[7], f16b, Q[6]);
+  const v4 O3r = _mm256_fnmadd_pd(Q[3], f16a, Q[2]), O2r = _mm256_fnmadd_pd(Q[7], f16b, Q[6]);
+  const v4 f0 = _mm256_loadu_pd(kFactors32), f1 = _mm256_loadu_pd(kFactors32 + 4);
+  const v4 f2r = _mm256_load_pd(kAF.r32), f3r = _mm256_load_pd(kAF.r32 + 4);
+  _mm256_storeu_pd(out, _mm256_fmadd_pd(O0, f0, E0));
+  _mm256_storeu_pd(out + 28, rev(_mm256_fnmadd_pd(O0, f0, E0)));
+  _mm256_storeu_pd(out + 4, _mm256_fmadd_pd(O1, f1, E1));
+  _mm256_storeu_pd(out + 24, rev(_mm256_fnmadd_pd(O1, f1, E1)));
+  _mm256_storeu_pd(out + 8, rev(_mm256_fmadd_pd(O2r, f2r, E2r)));
+  _mm256_storeu_pd(out + 20, _mm256_fnmadd_pd(O2r, f2r, E2r));
+  _mm256_storeu_pd(out + 12, rev(_mm256_fmadd_pd(O3r, f3r, E3r)));
+  _mm256_storeu_pd(out + 16, _mm256_fnmadd_pd(O3r, f3r, E3r));
+}
+
+TARGET void analysis(double *history, const double *in, std::ptrdiff_t stride, double *out,
+                     unsigned t) {
+  if (stride == 1) {
+    if (t & 1)
+      analyze<true, true>(history, in, stride, out, t);
+    else
+      analyze<false, true>(history, in, stride, out, t);
+  } else {
+    if (t & 1)
+      analyze<true, false>(history, in, stride, out, t);
+    else
+      analyze<false, false>(history, in, stride, out, t);
+  }
+}
+
 // AVX2 and FMA in the CPU, and YMM state saved by the OS.
 bool supported() {
   unsigned a, b, c, d;
@@ -337,6 +598,6 @@ bool supported() {
 
 }  // namespace
 
-const Kernel kAvx2 = {"avx2", supported, synth, pcm16, false, true, synth16};
+const Kernel kAvx2 = {"avx2", supported, Layout::transposed, f64, f32, s16, analysis};
 
 }  // namespace synthtab::kernel

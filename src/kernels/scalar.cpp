@@ -1,9 +1,13 @@
 // The portable kernel: plain C++17, one IEEE operation at a time in the
-// order written, for any CPU and any conforming compiler. The scheme is in
-// kernel.h; this file is its most direct reading.
-#include <cmath>
+// order written, for any CPU and any conforming compiler. The schemes are in
+// kernel.h; this file is their most direct reading.
+#include <synthtab/synth.h>  // round_clip
 
 #include "kernel.h"
+
+namespace synthtab::detail {
+extern const double kSynthesisWindow[512];  // D[i], generated at build time
+}
 
 namespace synthtab::kernel {
 namespace {
@@ -29,8 +33,16 @@ void dct(double *in, int n, int stage, double *x) {
   }
 }
 
-void synth(double *h, const double *subbands, double *out, unsigned t) {
-  double s[32], x[32];
+// One output sample in each format.
+inline void put(double *out, double y, std::size_t &) { *out = y; }
+inline void put(float *out, double y, std::size_t &) { *out = static_cast<float>(y); }
+inline void put(int16_t *out, double y, std::size_t &clipped) {
+  *out = static_cast<int16_t>(round_clip<16>(y, clipped));
+}
+
+template <class Out>
+std::size_t synth(double *h, const double *subbands, Out *out, std::ptrdiff_t stride, unsigned t) {
+  double s[32], x[32], y[32];
   for (int k = 0; k < 32; k++) s[k] = subbands[k];
   dct(s, 32, 0, x);
 
@@ -45,37 +57,54 @@ void synth(double *h, const double *subbands, double *out, unsigned t) {
     const double *w = decwin + 32 * j + t, *r = run + j * kSlots;
     double even = 0, odd = 0;
     for (unsigned s = 0; s < 16; s++) ((s + t) % 2 ? odd : even) += w[s] * r[s];
-    out[j] = even - odd;
+    y[j] = even - odd;
   }
   for (int m = 1; m <= 15; m++) {  // backward: row m against the window reversed
     const double *w = decwin + 32 * m, *r = run + m * kSlots;
     double sum = 0;
     for (unsigned s = 0; s < 16; s++) sum += w[(15 - t - s) & 15] * r[s];
-    out[32 - m] = sum;
+    y[32 - m] = sum;
   }
+  std::size_t clipped = 0;
+  for (int j = 0; j < 32; j++) put(out + j * stride, y[j], clipped);
+  return clipped;
+}
+
+void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
+  synth(h, subbands, out, stride, t);
+}
+void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
+  synth(h, subbands, out, stride, t);
+}
+
+// The analysis as its definition reads: the windowed sums Y over the ages in
+// order, the fold, the DCT-III, then C = D / 32 applied to the result.
+void analysis(double *history, const double *in, std::ptrdiff_t stride, double *subbands,
+              unsigned t) {
+  double *const row = history + kAPad + kARow * t;
+  for (int i = 0; i < 32; i++) row[i] = row[32 + 31 - i] = in[i * stride];
+  row[32 + 16] = row[31];
+
+  double y[64] = {};
+  for (unsigned b = 0; b < 16; b++) {
+    const double *x = history + kAPad + kARow * ((t - b) & 15),
+                 *c = detail::kSynthesisWindow + 32 * b;
+    double *yh = y + 32 * (b & 1);
+    for (int r = 0; r < 32; r++) yh[r] += c[r] * x[31 - r];
+  }
+
+  double f[32], s[32];
+  f[0] = y[16];
+  for (int m = 1; m <= 16; m++) f[m] = y[16 + m] + y[16 - m];
+  for (int m = 17; m < 32; m++) f[m] = y[16 + m] - y[80 - m];
+  dct3<32>(f, s);
+  for (int i = 0; i < 32; i++) subbands[i] = s[i] * (1.0 / 32);
 }
 
 bool always() { return true; }
 
 }  // namespace
 
-std::size_t pcm16_scalar(const double *in, int16_t *out, std::ptrdiff_t stride) {
-  std::size_t clipped = 0;
-  for (int i = 0; i < 32; i++) {
-    // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives
-    // 1 for 0.49999999999999994. in[i] - trunc(in[i]) is exact.
-    double r = std::trunc(in[i]);
-    if (std::fabs(in[i] - r) >= 0.5) r += std::copysign(1.0, in[i]);
-    if (r >= -32768.0 && r <= 32767.0) {
-      out[i * stride] = static_cast<int16_t>(r);
-    } else {
-      out[i * stride] = r > 0 ? 32767 : r < 0 ? -32768 : 0;  // NaN compares false both ways
-      clipped++;
-    }
-  }
-  return clipped;
-}
-
-const Kernel kScalar = {"scalar", always, synth, pcm16_scalar, false};
+const Kernel kScalar = {"scalar", always, Layout::rows, f64, f32, synth<int16_t>, analysis};
 
 }  // namespace synthtab::kernel

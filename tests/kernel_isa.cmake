@@ -1,0 +1,32 @@
+# A kernel executes what its name says, whatever -march the build used: the
+# avx2 kernel has no EVEX-encoded (AVX-512) instruction, no zmm, ymm16-31 or
+# mask register; the sse2 kernel has no VEX-encoded one either.
+#   cmake -DOBJDUMP=objdump -DOBJS="a.o|b.o" -P kernel_isa.cmake
+string(REPLACE "|" ";" objs "${OBJS}")
+set(checked 0)
+foreach(obj IN LISTS objs)
+  if(obj MATCHES "kernels/avx2\\.cpp\\.o(bj)?$")
+    set(bad "%zmm|%ymm(1[6-9]|2[0-9]|3[01])|%xmm(1[6-9]|2[0-9]|3[01])|%k[0-7]|\\{%k")
+  elseif(obj MATCHES "kernels/sse2\\.cpp\\.o(bj)?$")
+    set(bad "%[yz]mm|%k[0-7]|\tv[a-z]")
+  else()
+    continue()
+  endif()
+  execute_process(COMMAND ${OBJDUMP} -d --no-show-raw-insn ${obj} OUTPUT_VARIABLE asm
+                  RESULT_VARIABLE rc)
+  if(NOT rc EQUAL 0 OR asm STREQUAL "")
+    message(FATAL_ERROR "${OBJDUMP} could not disassemble ${obj}")
+  endif()
+  string(REGEX MATCHALL "[^\n]*(${bad})[^\n]*" found "${asm}")
+  if(found)
+    list(LENGTH found n)
+    list(GET found 0 first)
+    string(STRIP "${first}" first)
+    message(FATAL_ERROR "${obj}: ${n} instructions beyond the kernel's name, e.g. ${first}")
+  endif()
+  math(EXPR checked "${checked} + 1")
+endforeach()
+if(checked EQUAL 0)
+  message(FATAL_ERROR "no kernel objects among ${OBJS}")
+endif()
+message(STATUS "${checked} kernel objects hold their instruction sets")
