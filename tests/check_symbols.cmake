@@ -1,7 +1,7 @@
 # Checks a built or installed libsynthtab.so: the dynamic symbol table exports
 # the unit's four C names and the filterbank's synthtab_* names, nothing else
-# (no C++ name), dewin is read-only data, libstdc++ is not needed, and (given
-# the unit's object file) nothing runs at start-up.
+# (no C++ name), dewin and the integer tables are read-only data, libstdc++ is not needed, and (given
+# the table units' object files) nothing runs at start-up.
 #   cmake -DLIB=libsynthtab.so [-DOBJS=a.o|b.o] -P check_symbols.cmake
 find_program(NM nm REQUIRED)
 find_program(OBJDUMP objdump REQUIRED)
@@ -11,7 +11,7 @@ if(rc)
   message(FATAL_ERROR "nm failed on ${LIB}")
 endif()
 
-foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin")
+foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin" "R synthtab_fixed_tab")
   if(NOT dyn MATCHES "[0-9a-f]+ ${entry}\n")
     message(FATAL_ERROR "${LIB} does not export '${entry}':\n${dyn}")
   endif()
@@ -38,7 +38,7 @@ endif()
 
 if(OBJS)
   string(REPLACE "|" ";" OBJS "${OBJS}")
-  list(FILTER OBJS INCLUDE REGEX "tabinit")
+  list(FILTER OBJS INCLUDE REGEX "tabinit|fixed")
   foreach(obj IN LISTS OBJS)
     execute_process(COMMAND ${OBJDUMP} -h ${obj} OUTPUT_VARIABLE sections)
     if(sections MATCHES "init_array|\\.ctors")

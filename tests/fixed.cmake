@@ -1,0 +1,12 @@
+# The integer filterbank: its tables, its accuracy against the direct form
+# and the double filterbank, its contract; real recordings where the tool's
+# libsndfile is at hand.
+synthtab_gtest(fixed_test fixed_test.cpp)
+target_link_libraries(fixed_test PRIVATE synthtab::synthtab)
+if(TARGET PkgConfig::SNDFILE)
+  target_link_libraries(fixed_test PRIVATE PkgConfig::SNDFILE)
+  target_compile_definitions(fixed_test PRIVATE SYNTHTAB_HAVE_SNDFILE)
+endif()
+
+# The same output bits on every CPU, as a C99 decoder sees it (.ci/cross).
+synthtab_c99_test(fixed_hash fixed_hash.c)
