@@ -10,3 +10,16 @@ endif()
 
 # The same output bits on every CPU, as a C99 decoder sees it (.ci/cross).
 synthtab_c99_test(fixed_hash fixed_hash.c)
+
+# synthtab --format c-fixed, compiled on its own as strict C99, must equal the
+# library's tables.
+if(TARGET synthtab_cli)
+  set(rom ${CMAKE_CURRENT_BINARY_DIR}/cli_rom_fixed.c)
+  add_custom_command(OUTPUT ${rom}
+    COMMAND synthtab_cli --format c-fixed > ${rom}.tmp
+    COMMAND ${CMAKE_COMMAND} -E rename ${rom}.tmp ${rom}
+    DEPENDS synthtab_cli
+    COMMENT "Generating the integer tables as C"
+    VERBATIM)
+  synthtab_c99_test(cli_rom_fixed cli_rom_fixed_test.c ${rom})
+endif()

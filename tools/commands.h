@@ -21,7 +21,7 @@ struct Command {
   int (*run)(const Args &args);  // given the arguments after the name
 };
 
-inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c]",
+inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c|c-fixed]",
                                  "prints the tables", run_tables};
 inline constexpr Command kCommands[] = {
     {"render",
