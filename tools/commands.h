@@ -28,7 +28,7 @@ inline constexpr Command kCommands[] = {
      "synthtab render [--scale N] [--channels 1|2] [--format f64|wav|flac] [--sample s16|s24|f32] "
      "[--rate N] INPUT OUTPUT",
      "subband samples through the synthesis filterbank to audio", run_render},
-    {"verify", "synthtab verify [--blocks N]", "the filterbank against the direct-form synthesis",
+    {"verify", "synthtab verify [--blocks N] [--fixed]", "the filterbank against the direct-form synthesis",
      run_verify},
     {"analyze", "synthtab analyze [--flush] INPUT OUTPUT",
      "audio through the analysis filterbank to subband samples", run_analyze},
