@@ -23,3 +23,11 @@ if(TARGET synthtab_cli)
     VERBATIM)
   synthtab_c99_test(cli_rom_fixed cli_rom_fixed_test.c ${rom})
 endif()
+
+# verify --fixed and render --fixed end to end.
+if(TARGET synthtab_cli)
+  synthtab_gtest(fixed_cli_test fixed_cli_test.cpp)
+  target_link_libraries(fixed_cli_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_compile_definitions(fixed_cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
+  add_dependencies(fixed_cli_test synthtab_cli)
+endif()
