@@ -6,7 +6,7 @@
 #   - in a cross build, counted under qemu-user one instruction per block
 #     (-singlestep -d exec,nochain), whole program, as the difference between
 #     a run of 120 blocks and one of 20, so start-up drops out.
-#   bench/fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32]
+#   bench/fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64]
 # BUILD_DIR defaults to build-release; configure it with
 # -DCMAKE_BUILD_TYPE=Release -DSYNTHTAB_BUILD_BENCH=ON (and a toolchain file
 # from cmake/toolchains/ for a cross build; Google Benchmark is not needed
@@ -15,10 +15,10 @@ set -eu
 build=${1:-build-release}
 what=${2:-fixed}
 format=${3:-s16}
-usage="usage: fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32]"
+usage="usage: fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64]"
 case $what/$format in
   fixed/s16 | fixed/s32) driver=$build/bench/fixed_driver; args=$format; fn=synthtab_fixed_$format ;;
-  double/s16) driver=$build/bench/synth_driver; args="scalar s16"; fn=synthtab_synth_s16 ;;
+  double/s16 | double/f64) driver=$build/bench/synth_driver; args="scalar $format"; fn=synthtab_synth_$format ;;
   *) echo "fixed_count.sh: no such measure '$what $format' ($usage)" >&2; exit 2 ;;
 esac
 if [ ! -x "$driver" ]; then
@@ -27,7 +27,14 @@ if [ ! -x "$driver" ]; then
 fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
-emulator=$(sed -n 's/^CMAKE_CROSSCOMPILING_EMULATOR:[A-Z]*=//p' "$build/CMakeCache.txt" | tr ';' ' ')
+# A cross build names its toolchain file (cmake/toolchains/), which names qemu.
+toolchain=$(sed -n 's/^CMAKE_TOOLCHAIN_FILE:[A-Z]*=//p' "$build/CMakeCache.txt")
+emulator=
+if [ -n "$toolchain" ]; then
+  qemu=$(sed -n 's/^set(SYNTHTAB_CROSS_QEMU \(.*\))$/\1/p' "$toolchain")
+  triplet=$(sed -n 's/^set(SYNTHTAB_CROSS_TRIPLET \(.*\))$/\1/p' "$toolchain")
+  emulator="$qemu -L /usr/$triplet"
+fi
 if [ -z "$emulator" ]; then
   blocks=10000
   valgrind --tool=callgrind --callgrind-out-file="$tmp/out" --toggle-collect="$fn" \
