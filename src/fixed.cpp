@@ -12,7 +12,8 @@
 // leaves; each bit less doubles the error (2^-22.6 of full scale RMS here).
 // The window sums are 16 products of such a value (< 2^31) and a window
 // value whose 16 magnitudes add up to less than 4 (fixed_tables.cpp checks
-// it), so they stay below 2^63.
+// it), so they stay below 2^63. Right shifts of negative values are
+// arithmetic, as on every compiler the library supports.
 #include <synthtab/fixed.h>
 
 #include <climits>
@@ -101,7 +102,7 @@ inline int put(int64_t acc, int16_t *out) {
 inline int put(int64_t acc, int32_t *out) {
   constexpr int shift = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
   const int64_t r = (acc + (int64_t{1} << (shift - 1)) - (acc < 0)) >> shift;
-  if (r != static_cast<int32_t>(r)) {
+  if (r > INT32_MAX || r < INT32_MIN) {
     *out = r < 0 ? INT32_MIN : INT32_MAX;
     return 1;
   }
