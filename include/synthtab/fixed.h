@@ -5,9 +5,9 @@
  * Each call takes the 32 subband samples of one time slot of one channel, as
  * signed fixed point with SYNTHTAB_FIXED_FRAC_BITS fraction bits, and writes
  * the next 32 output samples. The output approximates the double filterbank
- * (synth.h) after make_decode_tables(32768) for s16, make_decode_tables(2^31)
- * for s32, fed the subbands value / 2^SYNTHTAB_FIXED_FRAC_BITS: rounded to
- * the nearest integer, halves away from zero, and clipped.
+ * (synth.h) at scale 32768 for s16 and 2^31 for s32, fed the subbands
+ * value / 2^SYNTHTAB_FIXED_FRAC_BITS: rounded to the nearest integer, halves
+ * away from zero, and clipped.
  *
  * Formats:
  *   - Subbands: int32_t with 30 fraction bits, values in [-2, 2): headroom
@@ -25,7 +25,7 @@
  * values, 32 x 32 -> 64-bit products and 64-bit sums. The output is the same
  * bits on every CPU and compiler.
  *
- * Tables: synthtab_fixed_tables is constant data (ROM), computed when the
+ * Tables: synthtab_fixed_tab is constant data (ROM), computed when the
  * library is built from the same values make_decode_tables() stores in pnts
  * and decwin, each rounded to its fixed-point format; nothing runs at
  * start-up and make_decode_tables() is not needed. `synthtab --format
@@ -71,7 +71,7 @@ typedef struct synthtab_fixed_tables {
 
 SYNTHTAB_API extern const synthtab_fixed_tables synthtab_fixed_tab;
 
-/* The state of one channel: 2.2 KiB, a complete type, no allocation. Fields
+/* The state of one channel: 2.1 KiB, a complete type, no allocation. Fields
  * private. A zero-filled state is silent, as after synthtab_fixed_init(); a
  * copy continues where the original was. */
 typedef struct synthtab_fixed {
