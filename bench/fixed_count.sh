@@ -4,7 +4,7 @@
 #   - in a native build, counted by callgrind over the synthtab_fixed_* (or
 #     synthtab_synth_*) call alone;
 #   - in a cross build, counted under qemu-user one instruction per block
-#     (-singlestep -d exec,nochain), whole program, as the difference between
+#     (-singlestep or -one-insn-per-tb, -d exec,nochain), whole program, as the difference between
 #     a run of 120 blocks and one of 20, so start-up drops out.
 #   bench/fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64]
 # BUILD_DIR defaults to build-release; configure it with
@@ -42,15 +42,18 @@ if [ -z "$emulator" ]; then
   ir=$(sed -n 's/^summary: *//p' "$tmp/out")
   how="callgrind, $fn alone"
 else
+  # One instruction per translation block: -singlestep, renamed in qemu 8.1.
+  step=-singlestep
+  $qemu -h 2>&1 | grep -q one-insn-per-tb && step=-one-insn-per-tb
   for n in 20 120; do
     # shellcheck disable=SC2086  # the emulator and its options
-    $emulator -singlestep -d exec,nochain -D "$tmp/trace$n" "$driver" $n $args >"$tmp/log" 2>&1 ||
+    $emulator $step -d exec,nochain -D "$tmp/trace$n" "$driver" $n $args >"$tmp/log" 2>&1 ||
       { cat "$tmp/log" >&2; exit 1; }
     eval "count$n=\$(grep -c '^Trace' \"$tmp/trace$n\")"
   done
   blocks=100
   ir=$((count120 - count20))
-  how="$(echo "$emulator" | cut -d' ' -f1) -singlestep, 120 blocks minus 20"
+  how="$qemu $step, 120 blocks minus 20"
 fi
 awk -v ir="$ir" -v b="$blocks" -v w="$what $format" -v how="$how" 'BEGIN {
   printf "%s: %d instructions over %d blocks (%s): %.1f per output sample\n", w, ir, b, how, ir / (b * 32) }'
