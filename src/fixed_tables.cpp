@@ -189,12 +189,11 @@ constexpr synthtab_fixed_tables make() {
   synthtab_fixed_tables t{};
   for (int i = 0, at = 0; i < 5; i++)
     for (int k = 0; k < (16 >> i); k++) t.cos[at++] = factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
-  // Output j = 0..16 sums D[32g + j] times the history's row j; output
-  // 32 - m (m = 1..15) sums D[32g + 32 - m] = -D[32 (15 - g) + m] times row m.
-  // Column c = t + s holds the value for age g = c mod 16 (forward rows, odd
-  // ages negated: they read V[32 + j] through the run of the other parity)
-  // and for g = 15 - c mod 16 (backward rows). The history keeps X[n], where
-  // decwin's window keeps -X[n]: the sign is folded in here.
+  // The window rows as fixed.cpp reads them (kernel.h has the scheme). Row
+  // j = 0..16, column c = t + s: D[32g + j] for the block of age g = c mod 16,
+  // negated for odd ages. Row 32 - m (m = 1..15): D[32 (15 - c mod 16) + m],
+  // window row m read backwards. The history keeps X[n] where the double
+  // kernels keep -X[n], so these are decwin's values at scale -2^30.
   for (int c = 0; c < 32; c++) {
     for (int j = 0; j <= 16; j++) {
       const int32_t w = window(32 * (c % 16) + j, SYNTHTAB_FIXED_WIN_BITS);
