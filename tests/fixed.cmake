@@ -8,8 +8,11 @@ if(TARGET PkgConfig::SNDFILE)
   target_compile_definitions(fixed_test PRIVATE SYNTHTAB_HAVE_SNDFILE)
 endif()
 
-# The same output bits on every CPU, as a C99 decoder sees it (.ci/cross).
+# The same output bits on every CPU, as a C99 decoder sees it (.ci/cross),
+# and from every kernel: the one chosen, then the portable one.
 synthtab_c99_test(fixed_hash fixed_hash.c)
+add_test(NAME fixed_hash_portable COMMAND fixed_hash)
+set_tests_properties(fixed_hash_portable PROPERTIES ENVIRONMENT SYNTHTAB_KERNEL=scalar)
 
 # synthtab --format c-fixed, compiled on its own as strict C99, must equal the
 # library's tables.
