@@ -114,11 +114,115 @@ INLINE size_t put8(v8 a, v8 b, int32_t *out, ptrdiff_t stride) {
   return 8 - ok;
 }
 
+// The DCT as the portable body runs it (fixed_kernel.h), its first two
+// halvings on eight lanes, then the four 8-point DCTs that remain side by
+// side, one per 64-bit lane, and the merges back up across lanes.
+
+INLINE v8 rev(v8 x) {
+  return _mm256_permutevar8x32_epi32(x, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// mul<Stage>() of eight lanes against factors f[0..7]: the even lanes' and
+// the odd lanes' products, each rounded and shifted into its own half.
+template <int Stage>
+INLINE v8 mul8(v8 x, const int32_t *f) {
+  constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
+  const v8 half = _mm256_set1_epi64x(int64_t{1} << (q - 1));
+  const v8 even = _mm256_mul_epi32(x, load(f)),
+           odd = _mm256_mul_epi32(_mm256_srli_epi64(x, 32), load(f + 1));
+  return _mm256_blend_epi32(_mm256_srli_epi64(_mm256_add_epi64(even, half), q),
+                            _mm256_slli_epi64(_mm256_add_epi64(odd, half), 32 - q), 0xaa);
+}
+
+// mul<Stage>(x, k) of the low half of each 64-bit lane (the high half is
+// left holding other bits; nothing reads it).
+template <int Stage>
+INLINE v8 mul4(v8 x, int k) {
+  constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
+  const v8 p =
+      _mm256_mul_epi32(x, _mm256_set1_epi32(synthtab_fixed_tab.cos[32 - (32 >> Stage) + k]));
+  return _mm256_srli_epi64(_mm256_add_epi64(p, _mm256_set1_epi64x(int64_t{1} << (q - 1))), q);
+}
+
+// dct<N, Stage>() of fixed_kernel.h in each 64-bit lane.
+template <int N, int Stage>
+INLINE void dct4(const v8 *in, v8 *x) {
+  if constexpr (N == 1) {
+    x[0] = in[0];
+  } else {
+    constexpr int h = N / 2;
+    v8 sum[h], dif[h], u[h], v[h];
+#pragma GCC unroll 4
+    for (int i = 0; i < h; i++) {
+      sum[i] = _mm256_add_epi32(in[i], in[N - 1 - i]);
+      dif[i] = mul4<Stage>(_mm256_sub_epi32(in[i], in[N - 1 - i]), i);
+    }
+    dct4<h, Stage + 1>(sum, u);
+    dct4<h, Stage + 1>(dif, v);
+#pragma GCC unroll 4
+    for (int k = 0; k < h; k++) {
+      x[2 * k] = u[k];
+      x[2 * k + 1] = k + 1 < h ? _mm256_add_epi32(v[k], v[k + 1]) : v[k];
+    }
+  }
+}
+
+// dct<32, 0>() of the subbands rounded to kDct bits, into x[0..31].
+INLINE void dct32(const int32_t *subbands, int32_t *x) {
+  const int32_t *const f = synthtab_fixed_tab.cos;
+  v8 in[4], a[2], d[2];
+#pragma GCC unroll 4
+  for (int v = 0; v < 4; v++) {  // to_dct()
+    const v8 s = _mm256_srai_epi32(load(subbands + 8 * v), kIn - kDct - 1);
+    in[v] = _mm256_srai_epi32(_mm256_add_epi32(s, _mm256_set1_epi32(1)), 1);
+  }
+#pragma GCC unroll 2
+  for (int v = 0; v < 2; v++) {  // 32 -> 2 x 16
+    const v8 hi = rev(in[3 - v]);
+    a[v] = _mm256_add_epi32(in[v], hi);
+    d[v] = mul8<0>(_mm256_sub_epi32(in[v], hi), f + 8 * v);
+  }
+  // 16 -> 4 x 8: aa, ad of the sums, da, dd of the differences.
+  const v8 ah = rev(a[1]), dh = rev(d[1]);
+  const v8 aa = _mm256_add_epi32(a[0], ah), ad = mul8<1>(_mm256_sub_epi32(a[0], ah), f + 16);
+  const v8 da = _mm256_add_epi32(d[0], dh), dd = mul8<1>(_mm256_sub_epi32(d[0], dh), f + 16);
+  // z[i] = (aa[i], ad[i], da[i], dd[i]), one per 64-bit lane.
+  const v8 t0 = _mm256_unpacklo_epi32(aa, ad), t1 = _mm256_unpackhi_epi32(aa, ad);
+  const v8 t2 = _mm256_unpacklo_epi32(da, dd), t3 = _mm256_unpackhi_epi32(da, dd);
+  const v8 u[4] = {_mm256_unpacklo_epi64(t0, t2), _mm256_unpackhi_epi64(t0, t2),
+                   _mm256_unpacklo_epi64(t1, t3), _mm256_unpackhi_epi64(t1, t3)};
+  v8 z[8], y[8];
+#pragma GCC unroll 4
+  for (int i = 0; i < 4; i++) {
+    z[i] = _mm256_cvtepu32_epi64(_mm256_castsi256_si128(u[i]));
+    z[i + 4] = _mm256_cvtepu32_epi64(_mm256_extracti128_si256(u[i], 1));
+  }
+  dct4<8, 2>(z, y);
+
+  // g[k] = (A[2k], A[2k + 1], D[2k], D[2k + 1]) for the 16-point DCTs A of
+  // the sums and D of the differences; then X[4k] = A[2k],
+  // X[4k + 1] = D[2k] + D[2k + 1], X[4k + 2] = A[2k + 1],
+  // X[4k + 3] = D[2k + 1] + D[2k + 2].
+  v8 g[9], w[8];
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; k++)
+    g[k] = k < 7 ? _mm256_blend_epi32(y[k], _mm256_add_epi32(y[k], y[k + 1]), 0xcc) : y[k];
+  g[8] = _mm256_setzero_si256();
+#pragma GCC unroll 8
+  for (int k = 0; k < 8; k++) {
+    const v8 abcd = _mm256_permute4x64_epi64(g[k], 0xd8);  // A[2k], D[2k], A[2k + 1], D[2k + 1]
+    const v8 next = _mm256_permute4x64_epi64(_mm256_blend_epi32(g[k], g[k + 1], 0x30), 0xaf);
+    w[k] = _mm256_blend_epi32(abcd, _mm256_add_epi32(abcd, next), 0xcc);
+  }
+#pragma GCC unroll 4
+  for (int m = 0; m < 4; m++)
+    _mm256_storeu_si256(reinterpret_cast<v8 *>(x + 8 * m), lows(w[2 * m], w[2 * m + 1]));
+}
+
 template <typename T>
 TARGET size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t stride) {
-  int32_t s[32], x[32];
-  for (int k = 0; k < 32; k++) s[k] = to_dct(subbands[k]);
-  dct<32, 0>(s, x);
+  int32_t x[32];
+  dct32(subbands, x);
   const int32_t *run;
   const unsigned t = store(f, x, &run);
   v8 sum[8];
