@@ -23,7 +23,9 @@
  *
  * Arithmetic: integers only, at start-up and at run time: 32-bit tables and
  * values, 32 x 32 -> 64-bit products and 64-bit sums. The output is the same
- * bits on every CPU and compiler.
+ * bits on every CPU and compiler, from every kernel: a portable one, and an
+ * AVX2 one chosen at the first call on x86 CPUs that have it (the
+ * environment variable SYNTHTAB_KERNEL=scalar keeps the portable one).
  *
  * Tables: synthtab_fixed_tab is constant data (ROM), computed when the
  * library is built from the same values make_decode_tables() stores in pnts
