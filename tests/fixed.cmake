@@ -7,6 +7,9 @@ if(TARGET PkgConfig::SNDFILE)
   target_link_libraries(fixed_test PRIVATE PkgConfig::SNDFILE)
   target_compile_definitions(fixed_test PRIVATE SYNTHTAB_HAVE_SNDFILE)
 endif()
+# The contract again with the portable kernel, where a SIMD one is the default.
+add_test(NAME fixed_test_portable COMMAND fixed_test)
+set_tests_properties(fixed_test_portable PROPERTIES ENVIRONMENT SYNTHTAB_KERNEL=scalar)
 
 # The same output bits on every CPU, as a C99 decoder sees it (.ci/cross),
 # and from every kernel: the one chosen, then the portable one.
