@@ -1,8 +1,9 @@
 # Checks a built or installed libsynthtab.so: the dynamic symbol table exports
 # the unit's four C names and the filterbank's synthtab_* names, nothing else
-# (no C++ name), dewin is read-only data, libstdc++ is not needed, and (given
-# the unit's object file) nothing runs at start-up. Given a DLL, the same of
-# its export table and imports, read with OBJDUMP (the MinGW-w64 one).
+# (no C++ name), dewin and the integer tables are read-only data, libstdc++ is
+# not needed, and (given the table units' object files) nothing runs at
+# start-up. Given a DLL, the same of its export table and imports, read with
+# OBJDUMP (the MinGW-w64 one).
 #   cmake -DLIB=libsynthtab.so [-DOBJS=a.o|b.o] -P check_symbols.cmake
 #   cmake -DLIB=libsynthtab.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_symbols.cmake
 cmake_minimum_required(VERSION 3.25)
@@ -47,7 +48,7 @@ if(rc)
   message(FATAL_ERROR "nm failed on ${LIB}")
 endif()
 
-foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin")
+foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin" "R synthtab_fixed_tab")
   if(NOT dyn MATCHES "[0-9a-f]+ ${entry}\n")
     message(FATAL_ERROR "${LIB} does not export '${entry}':\n${dyn}")
   endif()
@@ -73,7 +74,7 @@ endif()
 
 if(OBJS)
   string(REPLACE "|" ";" OBJS "${OBJS}")
-  list(FILTER OBJS INCLUDE REGEX "tabinit")
+  list(FILTER OBJS INCLUDE REGEX "tabinit|fixed")
   foreach(obj IN LISTS OBJS)
     execute_process(COMMAND ${OBJDUMP} -h ${obj} OUTPUT_VARIABLE sections)
     if(sections MATCHES "init_array|\\.ctors")

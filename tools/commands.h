@@ -21,14 +21,14 @@ struct Command {
   int (*run)(const Args &args);  // given the arguments after the name
 };
 
-inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c]",
+inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c|c-fixed]",
                                  "prints the tables", run_tables};
 inline constexpr Command kCommands[] = {
     {"render",
      "synthtab render [--scale N] [--channels 1|2] [--format f64|wav|flac] [--sample s16|s24|f32] "
-     "[--rate N] INPUT OUTPUT",
+     "[--rate N] [--fixed] INPUT OUTPUT",
      "subband samples through the synthesis filterbank to audio", run_render},
-    {"verify", "synthtab verify [--blocks N]", "the filterbank against the direct-form synthesis",
+    {"verify", "synthtab verify [--blocks N] [--fixed]", "the filterbank against the direct-form synthesis",
      run_verify},
     {"analyze", "synthtab analyze [--flush] INPUT OUTPUT",
      "audio through the analysis filterbank to subband samples", run_analyze},

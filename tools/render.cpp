@@ -1,6 +1,7 @@
 // synthtab render: subband samples through the fast filterbank to audio, as
 // raw float64 or, through libsndfile, as WAV or FLAC. It works through the
 // input a slab of time slots at a time, so memory stays flat whatever its size.
+#include <synthtab/fixed.h>
 #include <synthtab/synth.h>
 
 #include <cmath>
@@ -33,6 +34,9 @@ constexpr char kHelp[] =
     "                  a count of clipped samples goes to stderr\n"
     "  --sample S      s16 (default), s24, or f32 (wav only)\n"
     "  --rate N        sample rate in the header (default 44100)\n"
+    "  --fixed         the integer filterbank (fixed.h), for wav or flac at s16 or\n"
+    "                  s24: subbands are rounded to its format, saturating at +-2\n"
+    "                  (a count goes to stderr), and the scale is full scale\n"
     "\n"
     "A regular OUTPUT is replaced only on success, keeping its permissions; a\n"
     "symlink's target is replaced; a FIFO or device is written into.\n"
@@ -49,6 +53,30 @@ std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
   return clipped;
 }
 
+// One channel's subbands through the integer filterbank, to s16 or to s24
+// in the top of an int; returns the number clipped, and counts subbands
+// beyond its range (NaN among them) in `saturated`.
+std::size_t fixed_block(synthtab_fixed *f, const double *sub, int16_t *s16, int *s24,
+                        std::ptrdiff_t stride, std::size_t *saturated) {
+  const double one = std::ldexp(1.0, SYNTHTAB_FIXED_FRAC_BITS);
+  int32_t q[32], y[32];
+  for (int k = 0; k < 32; k++) {
+    const double v = std::round(sub[k] * one);
+    const bool in = v >= -2 * one && v < 2 * one;  // false for NaN
+    *saturated += !in;
+    q[k] = static_cast<int32_t>(in ? v : std::isnan(v) ? 0 : v < 0 ? -2 * one : 2 * one - 1);
+  }
+  if (s16) return synthtab_fixed_s16(f, q, s16, stride);
+  std::size_t clipped = synthtab_fixed_s32(f, q, y, 1);
+  for (int k = 0; k < 32; k++) {  // to 24 bits, rounded, halves away from zero
+    const int64_t r = (int64_t{y[k]} + 128 - (y[k] < 0)) >> 8;
+    const bool clip = r > 8388607;  // only the top rounds out of range
+    clipped += clip && y[k] != INT32_MAX;
+    s24[k * stride] = 256 * static_cast<int>(clip ? 8388607 : r);
+  }
+  return clipped;
+}
+
 }  // namespace
 
 int run_render(const Args &args) {
@@ -58,7 +86,8 @@ int run_render(const Args &args) {
                           {"--channels", "1|2"},
                           {"--format", "f64|wav|flac"},
                           {"--sample", "s16|s24|f32"},
-                          {"--rate", "N"}},
+                          {"--rate", "N"},
+                          {"--fixed", ""}},
                          synopsis, 2);
   if (p.help) return write_stdout(kHelp);
   const std::string usage = ": usage: " + std::string(synopsis);
@@ -72,6 +101,10 @@ int run_render(const Args &args) {
     throw UsageError("--sample and --rate need --format wav or flac" + usage);
   if (format == kFlac && sample == kF32)
     throw UsageError("--sample f32 needs --format wav: expected s16 or s24 for flac");
+  const bool fixed = p.has("--fixed");
+  if (fixed && (format == kF64 || sample == kF32 || p.has("--scale")))
+    throw UsageError("--fixed needs --format wav or flac, --sample s16 or s24, and no --scale" +
+                     usage);
   constexpr int32_t kFullScale[] = {32768, 8388608, 1};
   const int32_t scale = p.number("--scale", format == kF64 ? 32768 : kFullScale[sample]);
   const std::string input(p.operands[0]), output(p.operands[1]);
@@ -107,8 +140,11 @@ int run_render(const Args &args) {
   synthtab_synth bank[2];
   synthtab_synth_init(&bank[0]);
   synthtab_synth_init(&bank[1]);
+  synthtab_fixed fbank[2];
+  synthtab_fixed_init(&fbank[0]);
+  synthtab_fixed_init(&fbank[1]);
   uint64_t total = 0;
-  std::size_t clipped = 0;
+  std::size_t clipped = 0, saturated = 0;
   for (;;) {
     const std::size_t got = in.read(sub.data(), kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
@@ -119,7 +155,11 @@ int run_render(const Args &args) {
     for (std::size_t b = 0; b < blocks; b++)
       for (int c = 0; c < channels; c++) {
         const double *s = &sub[per * b + 32 * c];
-        if (sample == kS16 && format != kF64)
+        if (fixed)
+          clipped += fixed_block(&fbank[c], s, sample == kS16 ? &s16[per * b + c] : nullptr,
+                                 sample == kS24 ? &s24[per * b + c] : nullptr, channels,
+                                 &saturated);
+        else if (sample == kS16 && format != kF64)
           clipped += synthtab_synth_s16(&bank[c], s, &s16[per * b + c], channels);
         else
           synthtab_synth_f64(&bank[c], s, &pcm[per * b + c], channels);
@@ -131,7 +171,7 @@ int run_render(const Args &args) {
     } else if (sample == kS16) {
       done = sf_writef_short(sf, s16.data(), frames);
     } else if (sample == kS24) {
-      clipped += to_pcm24(pcm.data(), n, s24.data());
+      if (!fixed) clipped += to_pcm24(pcm.data(), n, s24.data());
       done = sf_writef_int(sf, s24.data(), frames);
     } else {
       done = sf_writef_double(sf, pcm.data(), frames);
@@ -147,6 +187,8 @@ int run_render(const Args &args) {
                      std::to_string(*in.size()) +
                      " bytes it held at the start: expected an INPUT that stays as it is");
   out.commit();
+  if (saturated)
+    report("render: " + std::to_string(saturated) + " subband samples beyond +-2 saturated");
   if (clipped)
     report("render: " + std::to_string(clipped) + " of " + std::to_string(total / 8) +
            " samples clipped");

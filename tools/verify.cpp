@@ -1,5 +1,6 @@
 // synthtab verify: runs the fast filterbank against the direct-form reference
 // on random subbands and reports the largest deviation.
+#include <synthtab/fixed.h>
 #include <synthtab/synth.h>
 
 #include <algorithm>
@@ -15,13 +16,19 @@ namespace synthtab::cli {
 namespace {
 
 constexpr char kHelp[] =
-    "usage: synthtab verify [--blocks N]\n"
+    "usage: synthtab verify [--blocks N] [--fixed]\n"
     "\n"
     "Runs the fast synthesis filterbank and the direct-form reference side by side\n"
     "on N blocks (default 2000) of random subband samples in [-1, 1], the same\n"
     "fixed-seed sequence at scales 1, 32768 and -32768, and prints the largest\n"
     "deviation |fast / scale - reference| at each scale. It passes when every\n"
     "deviation is at most 1e-12 * max(1, largest |reference| sample).\n"
+    "\n"
+    "--fixed checks the integer filterbank (fixed.h) instead, on subbands in\n"
+    "[-1/8, 1/8] rounded to its format: its 32-bit output against the reference\n"
+    "(RMS and largest error, bars 2^-20 and 2^-18 of full scale) and its 16-bit\n"
+    "output against the double filterbank's (bars: never more than 1 apart,\n"
+    "equal for at least 99% of the samples).\n"
     "\n"
     "Exit status: 0 when it passes, 1 when it does not, 2 for a bad command line.\n";
 
@@ -51,12 +58,77 @@ Result compare(int32_t scale, long blocks) {
   return r;
 }
 
+// The integer filterbank: s32 against the reference (samples within full
+// scale), s16 against the double filterbank's s16 at scale 32768.
+struct FixedResult {
+  double rms = 0, max = 0;
+  long n = 0, same = 0, off = 0;
+};
+
+FixedResult compare_fixed(long blocks) {
+  make_decode_tables(32768);
+  synthtab_fixed f32, f16;
+  synthtab_fixed_init(&f32);
+  synthtab_fixed_init(&f16);
+  synthtab_synth dbl;
+  synthtab_synth_init(&dbl);
+  ReferenceSynthesis ref;
+  std::mt19937_64 gen(20240601);
+  std::uniform_int_distribution<int32_t> u(-(1 << (SYNTHTAB_FIXED_FRAC_BITS - 3)),
+                                           1 << (SYNTHTAB_FIXED_FRAC_BITS - 3));
+  FixedResult r;
+  double squares = 0;
+  long inside = 0;
+  for (long b = 0; b < blocks; b++) {
+    int32_t s[32], y32[32];
+    int16_t y16[32], want[32];
+    double d[32], z[32];
+    for (int k = 0; k < 32; k++) d[k] = std::ldexp(s[k] = u(gen), -SYNTHTAB_FIXED_FRAC_BITS);
+    synthtab_fixed_s32(&f32, s, y32, 1);
+    synthtab_fixed_s16(&f16, s, y16, 1);
+    synthtab_synth_s16(&dbl, d, want, 1);
+    ref.synthesize(d, z);
+    for (int j = 0; j < 32; j++) {
+      if (std::fabs(z[j]) < 1) {
+        const double e = std::ldexp(y32[j], -31) - z[j];
+        squares += e * e;
+        r.max = std::max(r.max, std::fabs(e));
+        inside++;
+      }
+      r.n++;
+      r.same += y16[j] == want[j];
+      r.off += std::abs(y16[j] - want[j]) > 1;
+    }
+  }
+  r.rms = inside ? std::sqrt(squares / inside) : 0;
+  return r;
+}
+
+int verify_fixed(long blocks) {
+  const FixedResult r = compare_fixed(blocks);
+  const bool s32 = r.rms <= std::ldexp(1, -20) && r.max <= std::ldexp(1, -18);
+  const bool s16 = r.off == 0 && r.same >= 0.99 * r.n;
+  std::string out;
+  appendf(out,
+          "fixed s32: error against the reference 2^%.1f of full scale RMS (bar 2^-20), "
+          "2^%.1f at most (bar 2^-18): %s\n",
+          std::log2(r.rms), std::log2(r.max), s32 ? "ok" : "FAIL");
+  appendf(out,
+          "fixed s16: %.2f%% equal to the double filterbank's (bar 99%%), %ld more than 1 "
+          "apart (bar 0): %s\n",
+          100.0 * r.same / r.n, r.off, s16 ? "ok" : "FAIL");
+  appendf(out, "%s: %ld blocks\n", s32 && s16 ? "pass" : "FAIL", blocks);
+  write_stdout(out);
+  return s32 && s16 ? 0 : 1;
+}
+
 }  // namespace
 
 int run_verify(const Args &args) {
-  const Parsed p = parse(args, {{"--blocks", "N"}}, synopsis_of("verify"), 0);
+  const Parsed p = parse(args, {{"--blocks", "N"}, {"--fixed", ""}}, synopsis_of("verify"), 0);
   if (p.help) return write_stdout(kHelp);
   const long blocks = p.number("--blocks", 2000, 1);
+  if (p.has("--fixed")) return verify_fixed(blocks);
 
   std::string out;
   bool pass = true;

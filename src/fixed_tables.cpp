@@ -1,0 +1,77 @@
+// The integer filterbank's constant tables, evaluated by the compiler from
+// the values make_decode_tables() stores, with integer arithmetic alone: the
+// same bits from every compiler for every CPU, cross builds included, and no
+// code at start-up. The factors follow the evaluation pnts has (a 64-bit
+// significand for the cosine, the doubling and the reciprocal, then a
+// double), in the integer form tabinit.cpp runs where long double is not the
+// x87 format (extended.h). The tests hold both tables to pnts and decwin,
+// entry by entry.
+#include <synthtab/fixed.h>
+
+#include <cstdint>
+
+#include "extended.h"
+#include "synthesis_window_nano.h"  // generated from data/synthesis-window.txt
+
+namespace {
+
+// Factor k of stage i as pnts holds it (the 64-bit value rounded to a
+// 53-bit double), then rounded to `bits` fraction bits. The factor lies in
+// (0.5, 11), so the double is m * 2^e with e + bits < 0.
+constexpr int32_t factor(int stage, int k, int bits) {
+  const auto [m, e] = synthtab::extended::round53(synthtab::extended::factor(stage, k));
+  const int shift = -(e + bits);
+  return static_cast<int32_t>((m + (uint64_t{1} << (shift - 1))) >> shift);
+}
+
+// D[i] * 2^bits to the nearest integer, from the printed decimal; never a
+// tie (2^bits / 10^9 has 5^9 in its denominator), so it is also the rounding
+// of the double nearest to the decimal, which decwin holds scaled.
+constexpr int32_t window(int i, int bits) {
+  const long long n = synthtab::detail::kSynthesisWindowNano[i];
+  const long long a = ((n < 0 ? -n : n) * (1LL << bits) + 500000000) / 1000000000;
+  return static_cast<int32_t>(n < 0 ? -a : a);
+}
+
+constexpr synthtab_fixed_tables make() {
+  synthtab_fixed_tables t{};
+  for (int i = 0, at = 0; i < 5; i++)
+    for (int k = 0; k < (16 >> i); k++) t.cos[at++] = factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
+  // The window rows as fixed.cpp reads them (kernel.h has the scheme). Row
+  // j = 0..16, column c = t + s: D[32g + j] for the block of age g = c mod 16,
+  // negated for odd ages. Row 32 - m (m = 1..15): D[32 (15 - c mod 16) + m],
+  // window row m read backwards. The history keeps X[n] where the double
+  // kernels keep -X[n], so these are decwin's values at scale -2^30.
+  for (int c = 0; c < 32; c++) {
+    for (int j = 0; j <= 16; j++) {
+      const int32_t w = window(32 * (c % 16) + j, SYNTHTAB_FIXED_WIN_BITS);
+      t.win[j][c] = c % 2 ? -w : w;
+    }
+    for (int m = 1; m <= 15; m++)
+      t.win[32 - m][c] = window(32 * (15 - c % 16) + m, SYNTHTAB_FIXED_WIN_BITS);
+  }
+  return t;
+}
+
+}  // namespace
+
+constexpr synthtab_fixed_tables synthtab_fixed_tab = make();
+
+namespace {
+
+// fixed.cpp's window sums cannot overflow: any 16 consecutive window values
+// of a row add up to less than 4 in magnitude, so 16 products with values
+// below 2^31 stay below 2^(31 + 30 + 2) = 2^63.
+constexpr bool window_sums_below_4() {
+  for (const auto &row : synthtab_fixed_tab.win) {
+    for (int t = 0; t < 16; t++) {
+      int64_t sum = 0;
+      for (int s = 0; s < 16; s++) sum += row[t + s] < 0 ? -int64_t{row[t + s]} : row[t + s];
+      if (sum >= int64_t{4} << SYNTHTAB_FIXED_WIN_BITS) return false;
+    }
+  }
+  return true;
+}
+static_assert(window_sums_below_4(), "a window sum could overflow 64 bits");
+
+}  // namespace
