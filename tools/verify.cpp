@@ -23,7 +23,8 @@ constexpr char kHelp[] =
     "deviation |fast / scale - reference| at each scale. It passes when every\n"
     "deviation is at most 1e-12 * max(1, largest |reference| sample).\n"
     "\n"
-    "Exit status: 0 when it passes, 1 when it does not, 2 for a bad command line.\n";
+    "Exit status: 0 when it passes, 3 when it does not, 1 for a failed write,\n"
+    "2 for a bad command line.\n";
 
 struct Result {
   double dev = 0, peak = 0;
@@ -73,7 +74,7 @@ int run_verify(const Args &args) {
   appendf(out, "%s: largest deviation %.3g over %ld blocks\n", pass ? "pass" : "FAIL", worst,
           blocks);
   write_stdout(out);
-  return pass ? 0 : 1;
+  return pass ? 0 : 3;  // neither an I/O failure (1) nor bad usage (2)
 }
 
 }  // namespace synthtab::cli
