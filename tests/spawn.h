@@ -55,7 +55,8 @@ inline Running start(const std::vector<std::string> &argv, const char *stdout_pa
   posix_spawnattr_init(&attr);
   sigset_t dfl;
   sigemptyset(&dfl);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&dfl, sig);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXFSZ})
+    sigaddset(&dfl, sig);
   posix_spawnattr_setsigdefault(&attr, &dfl);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   if (posix_spawn(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;
