@@ -29,11 +29,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string slurp(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
-
 // Little-endian float64 file helpers.
 void write_f64(const fs::path &p, const std::vector<double> &v) {
   std::string bytes(8 * v.size(), '\0');

@@ -28,6 +28,12 @@ inline std::string slurp(std::FILE *f) {
   return s;
 }
 
+// A whole file's bytes; empty if it cannot be read.
+inline std::string slurp(const std::string &path) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  return f ? slurp(f) : std::string();
+}
+
 // A process started by start(), collected by finish().
 struct Running {
   pid_t pid = -1;

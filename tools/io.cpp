@@ -310,20 +310,13 @@ SNDFILE *Input::sndfile(SF_INFO &info) {
   return sf_;
 }
 
-// The frames the data chunk of a WAV-like or AIFF header states, which
-// libsndfile cuts to what the file holds; nothing for 0 or 0xFFFFFFFF, the
-// sizes of a stream, or a sample format of no fixed size.
-static std::optional<uint64_t> stated_frames(SNDFILE *sf, int channels, int format) {
-  int bytes = 0;
-  switch (format & SF_FORMAT_SUBMASK) {
-    case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW:
-      bytes = 1; break;
-    case SF_FORMAT_PCM_16: bytes = 2; break;
-    case SF_FORMAT_PCM_24: bytes = 3; break;
-    case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: bytes = 4; break;
-    case SF_FORMAT_DOUBLE: bytes = 8; break;
-    default: return std::nullopt;
-  }
+// What the data chunk of a WAV-like or AIFF header states, which libsndfile
+// cuts to what the file holds: its frames; kOpen for a size of 0 or
+// 0xFFFFFFFF, the sizes of a stream read to its end; kNoCount where there is
+// no such chunk or the samples have no fixed size.
+constexpr int64_t kNoCount = -1, kOpen = -2;
+
+static int64_t stated_frames(SNDFILE *sf, int channels, int format) {
   for (const char *id : {"data", "SSND"}) {
     SF_CHUNK_INFO want{};
     std::strcpy(want.id, id);
@@ -332,11 +325,21 @@ static std::optional<uint64_t> stated_frames(SNDFILE *sf, int channels, int form
     SF_CHUNK_INFO got{};
     if (!it || sf_get_chunk_size(it, &got) != SF_ERR_NO_ERROR) continue;
     uint64_t len = got.datalen;
-    if (len == 0 || len == 0xFFFFFFFF) return std::nullopt;
+    if (len == 0 || len == 0xFFFFFFFF) return kOpen;
     if (id[0] == 'S') len -= std::min<uint64_t>(len, 8);  // its offset and block size
-    return len / (uint64_t(bytes) * channels);
+    int bytes = 0;
+    switch (format & SF_FORMAT_SUBMASK) {
+      case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW:
+        bytes = 1; break;
+      case SF_FORMAT_PCM_16: bytes = 2; break;
+      case SF_FORMAT_PCM_24: bytes = 3; break;
+      case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: bytes = 4; break;
+      case SF_FORMAT_DOUBLE: bytes = 8; break;
+      default: return kNoCount;
+    }
+    return static_cast<int64_t>(len / (uint64_t(bytes) * channels));
   }
-  return std::nullopt;
+  return kNoCount;
 }
 
 void Input::check_whole(SNDFILE *sf, uint64_t frames) const {
@@ -356,11 +359,11 @@ void Input::check_whole(SNDFILE *sf, uint64_t frames) const {
                      log.substr(e + 8, log.find('\n', e) - e - 8).c_str() + ": expected whole audio");
   SF_INFO info{};
   sf_command(sf, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
-  std::optional<uint64_t> want = stated_frames(sf, info.channels, info.format);
-  if (!want && counted_) want = info.frames;
-  if (want && *want != frames)
+  int64_t want = stated_frames(sf, info.channels, info.format);
+  if (want == kNoCount && counted_) want = info.frames;
+  if (want >= 0 && uint64_t(want) != frames)
     throw UsageError(quote(name_) + " ended after " + std::to_string(frames) + " of the " +
-                     std::to_string(*want) + " frames its header states: expected whole audio");
+                     std::to_string(want) + " frames its header states: expected whole audio");
   struct stat now {};
   if (!spooled_ && S_ISREG(st_.st_mode) && fstat(fd_, &now) == 0 && now.st_size != st_.st_size)
     shrunk(now.st_size);
