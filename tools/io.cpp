@@ -173,21 +173,19 @@ std::size_t Input::next(const unsigned char *&p, std::size_t n) {
     return n;
   }
   // A stream: what was given back first, then fresh bytes after it.
-  const std::size_t from = buf_.size() - back_;
+  const std::size_t from = len_ - back_;
   if (back_ >= n) {
     p = buf_.data() + from;
     back_ -= n;
-    buf_.resize(from + n);  // keeps the bytes: resize() only moves the end
     pos_ += n;
     return n;
   }
-  std::memmove(buf_.data(), buf_.data() + from, back_);
+  if (back_) std::memmove(buf_.data(), buf_.data() + from, back_);
   std::size_t got = back_;
   back_ = 0;
-  if (buf_.capacity() < n) buf_.reserve(n);
-  buf_.resize(n);  // value-initialises only what is new, once per size
+  if (buf_.size() < n) buf_.resize(n);  // zero-filled once, when it grows
   got += fill(buf_.data() + got, n - got);
-  buf_.resize(got);
+  len_ = got;
   p = buf_.data();
   pos_ += got;
   return got;

@@ -103,8 +103,8 @@ class Input {
   SNDFILE *sf_ = nullptr;
   const unsigned char *map_ = nullptr;  // a regular file's bytes, mapped
   uint64_t pos_ = 0;                    // bytes handed out
-  std::vector<unsigned char> buf_;      // a stream's last slab
-  std::size_t back_ = 0;                // bytes given back, at the end of buf_
+  std::vector<unsigned char> buf_;      // a stream's last slab: len_ bytes
+  std::size_t len_ = 0, back_ = 0;      // back_: bytes given back, before len_
   std::vector<unsigned char> head_;     // a stream libsndfile reads: its start
   uint64_t seen_ = 0;                   // ... and its bytes read so far
   bool spooled_ = false;
