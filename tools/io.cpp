@@ -2,7 +2,6 @@
 
 #include <fcntl.h>
 #include <limits.h>
-#include <sys/mman.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
@@ -39,18 +38,6 @@ void on_signal(int sig) {
   if (g_armed) unlink(g_temp);
   std::signal(sig, SIG_DFL);
   std::raise(sig);  // delivered on return: dies of the signal, 128 + sig to a shell
-}
-
-// A mapped input cut while it is read faults on the pages it lost: one line,
-// the temporary removed, exit 2 as for any input that shrinks.
-char g_bus_line[512];
-std::size_t g_bus_len = 0;
-
-void on_bus(int) {
-  if (g_armed) unlink(g_temp);
-  if (::write(2, g_bus_line, g_bus_len) < 0) {
-  }
-  _exit(2);
 }
 
 void handle_signals() {
@@ -117,7 +104,6 @@ Input::Input(const std::string &operand) : name_(operand) {
 
 Input::~Input() {
   if (sf_) sf_close(sf_);
-  if (map_) munmap(const_cast<unsigned char *>(map_), st_.st_size);
   if (fd_ > 0) close(fd_);
 }
 
@@ -150,29 +136,9 @@ std::size_t Input::read(void *buf, std::size_t n) {
 }
 
 std::size_t Input::next(const unsigned char *&p, std::size_t n) {
-  if (!map_ && !sf_ && pos_ == 0 && back_ == 0 && S_ISREG(st_.st_mode) && st_.st_size > 0) {
-    void *m = mmap(nullptr, st_.st_size, PROT_READ, MAP_SHARED, fd_, 0);
-    if (m != MAP_FAILED) {
-      map_ = static_cast<const unsigned char *>(m);
-      madvise(m, st_.st_size, MADV_SEQUENTIAL);
-      const std::string line = "synthtab: " + quote(name_) +
-                               " shrank while it was read: expected an INPUT that stays as it is\n";
-      g_bus_len = std::min(line.size(), sizeof g_bus_line);
-      std::memcpy(g_bus_line, line.data(), g_bus_len);
-      std::signal(SIGBUS, on_bus);
-    }
-  }
-  if (map_) {
-    // As read(2) would: a file cut since it was opened ends where it ends now.
-    struct stat now {};
-    const uint64_t end = fstat(fd_, &now) == 0 && now.st_size < st_.st_size ? now.st_size
-                                                                            : st_.st_size;
-    n = std::min<uint64_t>(n, end - std::min(end, pos_));
-    p = map_ + pos_;
-    pos_ += n;
-    return n;
-  }
-  // A stream: what was given back first, then fresh bytes after it.
+  // What was given back first, then fresh bytes after it. (Mapping a regular
+  // file and reading it in place costs more than this copy: the filterbank
+  // then reads every page cold, where read(2) leaves the slab in the cache.)
   const std::size_t from = len_ - back_;
   if (back_ >= n) {
     p = buf_.data() + from;
@@ -193,7 +159,7 @@ std::size_t Input::next(const unsigned char *&p, std::size_t n) {
 
 void Input::unread(std::size_t n) {
   pos_ -= n;
-  if (!map_) back_ += n;
+  back_ += n;
 }
 
 namespace {

@@ -6,9 +6,8 @@
 //   out.write(bytes, n);              // or: SNDFILE *sf = out.sndfile(info);
 //   out.commit();                     // all went well: flush, close, rename
 //
-// Input::next() hands out the input a slab at a time, straight from the
-// mapped file where it is a regular one (no copy), else read(2) into a buffer
-// of its own; Input::read() copies into the caller's buffer; in.sndfile(info)
+// Input::next() hands out the input a slab at a time, read(2) into a buffer of
+// its own; Input::read() copies into the caller's buffer; in.sndfile(info)
 // reads audio from the same descriptor instead.
 //
 // Where OUTPUT goes:
@@ -77,8 +76,7 @@ class Input {
   // Reads until n bytes or the end; returns the count, below n only at the end.
   std::size_t read(void *buf, std::size_t n);
   // Points p at the next n bytes (fewer only at the end) and returns their
-  // count: in the mapped file, or in a buffer of the Input's own; valid until
-  // the next call. A regular file that shrinks ends early, as with read(2).
+  // count, in a buffer of the Input's own; valid until the next call.
   std::size_t next(const unsigned char *&p, std::size_t n);
   // Gives back the last n bytes read, for the next read() or next().
   void unread(std::size_t n);
@@ -101,7 +99,6 @@ class Input {
   int fd_ = 0;
   struct stat st_ {};
   SNDFILE *sf_ = nullptr;
-  const unsigned char *map_ = nullptr;  // a regular file's bytes, mapped
   uint64_t pos_ = 0;                    // bytes handed out
   std::vector<unsigned char> buf_;      // a stream's last slab: len_ bytes
   std::size_t len_ = 0, back_ = 0;      // back_: bytes given back, before len_

@@ -207,7 +207,7 @@ int run_render(const Args &args) {
   make_decode_tables(scale);
 
   // The filterbank writes each channel straight into the interleaved buffer
-  // of the output's own format; the input is used where it lies.
+  // of the output's own format, from the input's slab where it was read.
   constexpr std::size_t kBlocks = 4096;  // per slab: 1 MiB of mono input
   const bool direct_s16 = sample == kS16 && format != kF64 && format != kOgg;
   const bool direct_f32 = sample == kF32 && format == kWav;
@@ -228,7 +228,7 @@ int run_render(const Args &args) {
     const std::size_t n = blocks * per;
     const auto frames = static_cast<sf_count_t>(n / channels);
     total += got;
-    // Used in place when the host's order and alignment allow; else copied.
+    // Used where it was read when the host's order and alignment allow; else copied.
     const double *s = reinterpret_cast<const double *>(bytes);
     if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__ ||
         reinterpret_cast<uintptr_t>(bytes) % alignof(double)) {
