@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -57,6 +58,27 @@ uint64_t le(const std::string &s, std::size_t at, int n) {
   for (int i = n - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(s.at(at + i));
   return v;
 }
+
+// While it lives, the tool runs with the calls named failing (faults.c).
+class Faults {
+ public:
+  explicit Faults(const char *calls) {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    asan_ = asan ? asan : "";
+    setenv("LD_PRELOAD", SYNTHTAB_FAULTS, 1);
+    setenv("SYNTHTAB_FAULTS", calls, 1);
+    // The shim is loaded before the sanitizers' runtime.
+    setenv("ASAN_OPTIONS", (asan_ + ":verify_asan_link_order=0").c_str(), 1);
+  }
+  ~Faults() {
+    unsetenv("LD_PRELOAD");
+    unsetenv("SYNTHTAB_FAULTS");
+    setenv("ASAN_OPTIONS", asan_.c_str(), 1);
+  }
+
+ private:
+  std::string asan_;
+};
 
 // Writes bytes into a FIFO, or reads one to its end, from a thread of its own.
 class FifoPeer {
@@ -408,10 +430,16 @@ TEST_F(RenderTest, OutputKinds) {
   EXPECT_EQ(names, (std::set<std::string>{"in.sub", "file", "d", "link1"}));
 }
 
+// With O_TMPFILE no signal can leave a file behind; on a filesystem without
+// it, the named temporary is removed on every signal that can be caught.
 TEST_F(RenderTest, SignalsAndKillLeaveTheDirectoryAsItWas) {
   std::ofstream(dir_ / "out") << "keep";
+  for (const bool named : {false, true})
   for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGKILL}) {
-    SCOPED_TRACE(sig);
+    if (named && sig == SIGKILL) continue;
+    SCOPED_TRACE(std::to_string(sig) + (named ? " named" : ""));
+    std::optional<Faults> no_tmpfile;
+    if (named) no_tmpfile.emplace("tmpfile");
     const std::string pipe = fifo("pipe");
     Running p = start(cmd({"render", pipe, at("out")}));
     std::FILE *feed = std::fopen(pipe.c_str(), "wb");
@@ -419,6 +447,9 @@ TEST_F(RenderTest, SignalsAndKillLeaveTheDirectoryAsItWas) {
     EXPECT_EQ(std::fwrite(std::string(2560, '\0').data(), 1, 2560, feed), 2560u);
     std::fflush(feed);
     while (!writes_in_dir(p.pid) && running(p.pid)) std::this_thread::yield();  // output open
+    if (named) {
+      EXPECT_EQ(files().size(), 3u);  // pipe, out and the temporary
+    }
     kill(p.pid, sig);
     EXPECT_EQ(finish(p).status, 128 + sig);
     std::fclose(feed);
@@ -625,11 +656,8 @@ TEST_F(RenderTest, SyncsTheFileBeforeTheRenameAndTheDirectoryAfter) {
   }
   // A sync that fails is an I/O failure: exit 1, OUTPUT as it was.
   std::ofstream(dir_ / "out.wav") << "keep";
-  setenv("LD_PRELOAD", SYNTHTAB_FAIL_FSYNC, 1);
-  setenv("ASAN_OPTIONS", "verify_asan_link_order=0", 1);
+  Faults faults("fsync");
   const Outcome r = tool({"render", at("in.sub"), at("out.wav")});
-  unsetenv("LD_PRELOAD");
-  unsetenv("ASAN_OPTIONS");
   EXPECT_EQ(r.status, 1);
   EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
   EXPECT_EQ(slurp(dir_ / "out.wav"), "keep");
