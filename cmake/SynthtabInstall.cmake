@@ -24,6 +24,7 @@ if(NOT SYNTHTAB_INSTALL)
 endif()
 
 install(TARGETS synthtab synthtab_static EXPORT synthtabTargets
+        RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
@@ -33,7 +34,16 @@ install(EXPORT synthtabTargets NAMESPACE synthtab:: DESTINATION ${SYNTHTAB_CMAKE
 install(FILES ${PROJECT_BINARY_DIR}/synthtabConfig.cmake
               ${PROJECT_BINARY_DIR}/synthtabConfigVersion.cmake DESTINATION ${SYNTHTAB_CMAKEDIR})
 install(FILES ${PROJECT_BINARY_DIR}/synthtab.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+# The README beside what it links to, so its links hold where it is installed.
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
+install(FILES docs/filterbank.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+install(FILES examples/stereo_wav.c examples/roundtrip.c examples/roundtrip.cpp
+        DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
+# The tool links the static library, so it runs from any prefix as it is;
+# should it ever link the shared one, its RPATH finds it relative to itself.
 if(TARGET synthtab_cli)
+  file(RELATIVE_PATH _up /p/${CMAKE_INSTALL_BINDIR} /p/${CMAKE_INSTALL_LIBDIR})
+  set_target_properties(synthtab_cli PROPERTIES INSTALL_RPATH "$ORIGIN/${_up}")
   install(TARGETS synthtab_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+  install(FILES docs/synthtab.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 endif()

@@ -76,6 +76,27 @@ double factor(int stage, int k) {
 
 double scaled(double w, int64_t a) { return static_cast<double>(w * static_cast<long double>(a)); }
 
+// The x87 unit rounds to its precision control, which need not be 64 bits:
+// Windows starts every thread at 53 (a MinGW program's main thread aside),
+// and any program may set it. The evaluation sets 64 and restores the
+// caller's setting after.
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+class ExtendedPrecision {
+ public:
+  ExtendedPrecision() {
+    __asm__ volatile("fnstcw %0" : "=m"(saved_) : : "memory");
+    const unsigned short cw = saved_ | 0x300;  // precision control: 64 bits
+    __asm__ volatile("fldcw %0" : : "m"(cw) : "memory");
+  }
+  ~ExtendedPrecision() { __asm__ volatile("fldcw %0" : : "m"(saved_) : "memory"); }
+
+ private:
+  unsigned short saved_;
+};
+#else
+struct ExtendedPrecision {};
+#endif
+
 }  // namespace
 
 #else
@@ -303,11 +324,14 @@ double scaled(double w, int64_t a) {
   return negative ? -v : v;
 }
 
+struct ExtendedPrecision {};  // integers need no precision control
+
 }  // namespace
 
 #endif
 
 void make_decode_tables(int32_t scale) {
+  [[maybe_unused]] const ExtendedPrecision extended;
   for (int i = 0; i < 5; i++) {
     double *t = pnts[i];  // whatever table the caller left there
     for (int k = 0; k < (16 >> i); k++) t[k] = factor(i, k);

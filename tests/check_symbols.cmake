@@ -1,8 +1,44 @@
 # Checks a built or installed libsynthtab.so: the dynamic symbol table exports
 # the unit's four C names and the filterbank's synthtab_* names, nothing else
 # (no C++ name), dewin is read-only data, libstdc++ is not needed, and (given
-# the unit's object file) nothing runs at start-up.
+# the unit's object file) nothing runs at start-up. Given a DLL, the same of
+# its export table and imports, read with OBJDUMP (the MinGW-w64 one).
 #   cmake -DLIB=libsynthtab.so [-DOBJS=a.o|b.o] -P check_symbols.cmake
+#   cmake -DLIB=libsynthtab.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_symbols.cmake
+cmake_minimum_required(VERSION 3.25)
+set(functions synth_init synth_f64 synth_f32 synth_s16 reference_init reference_f64 kernel
+              use_kernel analysis_init analysis_f64)
+set(interface "^(__odr_asan\\.)?(make_decode_tables|pnts|dewin|decwin|synthtab_[a-z0-9_]+)$")
+
+if(LIB MATCHES "\\.dll$")
+  execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
+  string(FIND "${headers}" "[Ordinal/Name Pointer] Table" at)
+  string(SUBSTRING "${headers}" ${at} -1 names)
+  string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" entries "${names}")
+  if(rc OR NOT entries)
+    message(FATAL_ERROR "${OBJDUMP} finds no export table in ${LIB}:\n${headers}")
+  endif()
+  list(TRANSFORM entries REPLACE "^\t\\[ *[0-9]+\\] " "")
+  foreach(name IN ITEMS make_decode_tables pnts dewin decwin LISTS functions)
+    if(NOT name MATCHES "^(make_decode_tables|pnts|dewin|decwin)$")
+      set(name synthtab_${name})
+    endif()
+    if(NOT name IN_LIST entries)
+      message(FATAL_ERROR "${LIB} does not export ${name}: ${entries}")
+    endif()
+  endforeach()
+  foreach(name IN LISTS entries)
+    if(NOT name MATCHES "${interface}")
+      message(FATAL_ERROR "${LIB} exports '${name}', which is not part of its C interface")
+    endif()
+  endforeach()
+  if(headers MATCHES "DLL Name: (libstdc\\+\\+|libgcc_s|libwinpthread)[^\n]*")
+    message(FATAL_ERROR "${LIB} needs a MinGW runtime DLL: ${CMAKE_MATCH_0}")
+  endif()
+  message(STATUS "exports of ${LIB}: ok")
+  return()
+endif()
+
 find_program(NM nm REQUIRED)
 find_program(OBJDUMP objdump REQUIRED)
 
@@ -16,8 +52,7 @@ foreach(entry IN ITEMS "T make_decode_tables" "D pnts" "R dewin" "B decwin")
     message(FATAL_ERROR "${LIB} does not export '${entry}':\n${dyn}")
   endif()
 endforeach()
-foreach(name IN ITEMS synth_init synth_f64 synth_f32 synth_s16 reference_init reference_f64
-                     kernel use_kernel)
+foreach(name IN LISTS functions)
   if(NOT dyn MATCHES "[0-9a-f]+ T synthtab_${name}\n")
     message(FATAL_ERROR "${LIB} does not export synthtab_${name}:\n${dyn}")
   endif()
@@ -26,7 +61,7 @@ string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n]+" entries "${dyn}")
 foreach(entry IN LISTS entries)
   string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${entry}")
   # (AddressSanitizer adds an __odr_asan. marker per exported variable.)
-  if(NOT name MATCHES "^(__odr_asan\\.)?(make_decode_tables|pnts|dewin|decwin|synthtab_[a-z0-9_]+)$")
+  if(NOT name MATCHES "${interface}")
     message(FATAL_ERROR "${LIB} exports '${name}', which is not part of its C interface:\n${dyn}")
   endif()
 endforeach()

@@ -73,6 +73,30 @@ TEST(Factors, EvaluatedInExtendedPrecision) {
   EXPECT_NE(bits(pnts[0][15]), bits(plain));
 }
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+// Under 53- or 24-bit x87 precision control (where Windows starts its
+// threads, or where a program sets it) the tables are those of 64 bits, and
+// the caller's setting is back after the call.
+TEST(Factors, SameUnderAnyX87PrecisionControl) {
+  make_decode_tables(32767);
+  double factors[16], window[544];
+  std::memcpy(factors, pnts[0], sizeof factors);
+  std::memcpy(window, decwin, sizeof window);
+  unsigned short saved, after;
+  __asm__ volatile("fnstcw %0" : "=m"(saved));
+  for (const unsigned short pc : {0x200, 0x000}) {
+    const unsigned short cw = (saved & ~0x300) | pc;
+    __asm__ volatile("fldcw %0" : : "m"(cw) : "memory");
+    make_decode_tables(32767);
+    __asm__ volatile("fnstcw %0" : "=m"(after) : : "memory");
+    __asm__ volatile("fldcw %0" : : "m"(saved) : "memory");
+    EXPECT_EQ(after, cw);
+    EXPECT_EQ(std::memcmp(factors, pnts[0], sizeof factors), 0) << "precision control " << pc;
+    EXPECT_EQ(std::memcmp(window, decwin, sizeof window), 0) << "precision control " << pc;
+  }
+}
+#endif
+
 TEST(Factors, IndependentOfScale) {
   double first[5][16];
   make_decode_tables(32768);

@@ -148,7 +148,10 @@ class ReferenceSynthesis {
 inline std::size_t to_pcm16(const double *in, std::size_t n, int16_t *out) {
   std::size_t clipped = 0;
   for (std::size_t i = 0; i < n; i++) {
-    const double r = std::round(in[i]);  // halves away from zero; NaN stays NaN
+    // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives
+    // 1 for 0.49999999999999994. in[i] - trunc(in[i]) is exact.
+    double r = std::trunc(in[i]);
+    if (std::fabs(in[i] - r) >= 0.5) r += std::copysign(1.0, in[i]);
     if (r >= -32768.0 && r <= 32767.0) {
       out[i] = static_cast<int16_t>(r);
     } else {

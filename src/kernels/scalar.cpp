@@ -62,7 +62,10 @@ bool always() { return true; }
 std::size_t pcm16_scalar(const double *in, int16_t *out, std::ptrdiff_t stride) {
   std::size_t clipped = 0;
   for (int i = 0; i < 32; i++) {
-    const double r = std::round(in[i]);  // halves away from zero; NaN stays NaN
+    // Halves away from zero, NaN stays NaN. Not std::round: MinGW-w64's gives
+    // 1 for 0.49999999999999994. in[i] - trunc(in[i]) is exact.
+    double r = std::trunc(in[i]);
+    if (std::fabs(in[i] - r) >= 0.5) r += std::copysign(1.0, in[i]);
     if (r >= -32768.0 && r <= 32767.0) {
       out[i * stride] = static_cast<int16_t>(r);
     } else {

@@ -22,11 +22,19 @@ if(STEP STREQUAL "install")
                      ${LIBDIR}/cmake/synthtab/synthtabConfig.cmake
                      ${LIBDIR}/cmake/synthtab/synthtabConfigVersion.cmake
                      ${LIBDIR}/pkgconfig/synthtab.pc
-                     share/doc/synthtab/README.md share/doc/synthtab/LICENSE ${EXPECT})
+                     share/doc/synthtab/README.md share/doc/synthtab/LICENSE
+                     share/doc/synthtab/docs/filterbank.png
+                     share/doc/synthtab/examples/stereo_wav.c ${EXPECT})
     if(NOT EXISTS ${PREFIX}/${f})
       message(FATAL_ERROR "install lacks ${f}")
     endif()
   endforeach()
+  if(EXPECT)  # the tool and its man page; the tool runs with no environment at all
+    if(NOT EXISTS ${PREFIX}/share/man/man1/synthtab.1)
+      message(FATAL_ERROR "install lacks share/man/man1/synthtab.1")
+    endif()
+    run(env -i ${PREFIX}/${EXPECT} --version)
+  endif()
   run(objdump -p ${lib}/libsynthtab.so)
   if(NOT out MATCHES "SONAME +libsynthtab\\.so\\.${MAJOR}\n")
     message(FATAL_ERROR "SONAME does not carry major version ${MAJOR}:\n${out}")

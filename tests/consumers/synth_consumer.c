@@ -56,7 +56,8 @@ static void direct_block(direct *d, const double s[32], double out[32]) {
 }
 
 static int16_t pcm16(double x, size_t *clipped) {
-  const double r = round(x);
+  double r = trunc(x); /* halves away from zero (MinGW-w64's round() errs below 0.5) */
+  if (fabs(x - r) >= 0.5) r += copysign(1.0, x);
   if (r >= -32768.0 && r <= 32767.0) return (int16_t)r;
   ++*clipped;
   return r > 0 ? 32767 : r < 0 ? -32768 : 0;
