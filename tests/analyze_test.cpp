@@ -312,6 +312,32 @@ TEST_F(AnalyzeTest, StreamIsAnalysedAsItArrives) {
   EXPECT_EQ((received - 32) % (8 * 32), 0u);
 }
 
+// A header that reaches past the stream's kept head (a 100 KB chunk before
+// "fmt ") sends the stream to a copy in TMPDIR: the same subbands as from the
+// file where TMPDIR exists, an I/O failure naming it where it does not.
+TEST_F(AnalyzeTest, StreamNeedingSeeksIsCopiedToTmpdir) {
+  write_stereo("plain.wav", SF_FORMAT_WAV | SF_FORMAT_PCM_16, noise(8000, 4), 8000);
+  const std::string plain = slurp(at("plain.wav"));
+  std::string junk = "JUNK" + std::string("\xA0\x86\x01\0", 4) + std::string(100000, '\0');
+  std::string wav = plain.substr(0, 12) + junk + plain.substr(12);
+  const uint32_t riff = static_cast<uint32_t>(wav.size() - 8);
+  for (int i = 0; i < 4; i++) wav[4 + i] = static_cast<char>(riff >> (8 * i));
+  std::ofstream(at("far.wav"), std::ios::binary) << wav;
+  ASSERT_EQ(tool({"analyze", at("far.wav"), at("file.sub")}).status, 0);
+  fs::create_directory(at("tmp"));
+  for (const std::string tmp : {"tmp", "missing"}) {
+    const Outcome r = spawn({"/bin/sh", "-c", "cat '" + at("far.wav") + "' | TMPDIR='" + at(tmp) +
+                                                  "' '" + SYNTHTAB_CLI + "' analyze - '" +
+                                                  at("pipe.sub") + "'"});
+    EXPECT_EQ(r.status, tmp == "tmp" ? 0 : 1) << r.err;
+    if (tmp == "missing") {
+      EXPECT_NE(r.err.find(at("missing").substr(0, 40)), std::string::npos) << r.err;
+    }
+  }
+  EXPECT_TRUE(slurp(at("pipe.sub")) == slurp(at("file.sub")));
+  EXPECT_TRUE(fs::is_empty(at("tmp")));
+}
+
 TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
   std::ofstream(at("notes.txt")) << "not audio\n";
   for (const std::vector<std::string> &args : {std::vector<std::string>{at("notes.txt"), at("o")},
