@@ -642,6 +642,8 @@ void Output::publish() {
       std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
                     (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
       err = linkat(AT_FDCWD, proc, AT_FDCWD, g_temp, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+      if (err == ENOENT)  // no /proc: the descriptor itself, where privileges allow
+        err = linkat(fd_, "", AT_FDCWD, g_temp, AT_EMPTY_PATH) == 0 ? 0 : errno;
     }
     if (err) fail(err);
     g_armed = 1;
