@@ -1,11 +1,13 @@
 #!/bin/sh
 # synthtab render against copying the same bytes, in one hyperfine run: a
 # stereo float64 input (200 MB by default) rendered to float64 (as many bytes
-# out as in) and to 16-bit WAV, next to `cat IN > OUT`, and to cat into a
-# temporary renamed over OUT, which is how render replaces a file.
+# out as in) and to 16-bit WAV, next to `cat IN > OUT`, to cat into a
+# temporary renamed over OUT, and to that with the file synced before the
+# rename and the directory after, which is how render replaces a file.
 #   bench/render.sh [BUILD_DIR] [MB]
 # BUILD_DIR defaults to build-release (-DCMAKE_BUILD_TYPE=Release). The files
-# go to a folder of its own under $TMPDIR (default /tmp), removed at the end.
+# go to a folder of its own under $TMPDIR (default /tmp), removed at the end;
+# point TMPDIR at a tmpfs to leave the disk out.
 set -eu
 build=${1:-build-release}
 mb=${2:-200}
@@ -18,7 +20,7 @@ if ! command -v hyperfine >/dev/null; then
   echo "render.sh: needs hyperfine (apt-get install hyperfine)" >&2
   exit 2
 fi
-dir=$(mktemp -d)
+dir=$(mktemp -d "${TMPDIR:-/tmp}/render-bench.XXXXXX")
 trap 'rm -rf "$dir"' EXIT
 
 # 1 MiB of random subband samples in [-0.1, 0.1], repeated: whole stereo blocks.
@@ -34,5 +36,6 @@ echo "input: $(wc -c <"$dir/in.sub") bytes, $(nproc) cores: $(grep -m1 'model na
 hyperfine --warmup 2 --runs 10 \
   -n cat "cat $dir/in.sub > $dir/out.cat" \
   -n cat+mv "cat $dir/in.sub > $dir/tmp.mv && mv $dir/tmp.mv $dir/out.mv" \
+  -n cat+sync+mv "cat $dir/in.sub > $dir/tmp.s && sync $dir/tmp.s && mv $dir/tmp.s $dir/out.s && sync $dir" \
   -n f64 "$tool render --channels 2 $dir/in.sub $dir/out.f64" \
-  -n wav "$tool render --channels 2 --format wav $dir/in.sub $dir/out.wav 2>/dev/null"
+  -n wav "$tool render --channels 2 $dir/in.sub $dir/out.wav 2>$dir/err"

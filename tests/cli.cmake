@@ -14,6 +14,11 @@ target_link_libraries(render_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
 target_compile_definitions(render_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
                                                $<$<BOOL:${SYNTHTAB_SANITIZE}>:SYNTHTAB_SANITIZED>)
 add_dependencies(render_test synthtab_cli)
+# Failing fsync, or a filesystem without O_TMPFILE, through LD_PRELOAD.
+add_library(faults MODULE faults.c)
+target_link_libraries(faults PRIVATE ${CMAKE_DL_LIBS})
+target_compile_definitions(render_test PRIVATE SYNTHTAB_FAULTS="$<TARGET_FILE:faults>")
+add_dependencies(render_test faults)
 
 # The C output, compiled on its own as strict C99, must equal the live tables
 # bit for bit. The tool writes to a temporary so a failed run leaves no file.

@@ -120,6 +120,30 @@ TEST(CliInfo, HelpAndVersion) {
   EXPECT_EQ(r.err, "");
 }
 
+// --help gives the same answer wherever it stands, whatever else is there.
+TEST(CliInfo, HelpWhereverItStands) {
+  for (const std::string cmd : {"", "render", "analyze", "verify"}) {
+    SCOPED_TRACE(cmd);
+    std::vector<std::string> base;
+    if (!cmd.empty()) base.push_back(cmd);
+    auto with = [&](std::vector<std::string> rest) {
+      rest.insert(rest.begin(), base.begin(), base.end());
+      return run(rest);
+    };
+    const Outcome want = with({"--help"});
+    EXPECT_EQ(want.status, 0);
+    EXPECT_TRUE(starts(want.out, "usage: synthtab")) << want.out;
+    for (const std::vector<std::string> &args :
+         {std::vector<std::string>{"--bogus", "--help"}, {"--help", "--bogus"},
+          {"--scale=x", "a", "b", "c", "-h"}, {"--scale", "-h"}}) {
+      const Outcome r = with(args);
+      EXPECT_EQ(r.status, 0) << args[0];
+      EXPECT_EQ(r.out, want.out) << args[0];
+      EXPECT_EQ(r.err, "");
+    }
+  }
+}
+
 TEST(CliArgs, BadInputGetsOneLineExitTwoAndNoOutput) {
   struct Case {
     std::vector<std::string> args;

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <optional>
 #include <random>
 #include <set>
 #include <string>
@@ -28,11 +29,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string slurp(const fs::path &p) {
-  std::ifstream f(p, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(f), {});
-}
 
 // Little-endian float64 file helpers.
 void write_f64(const fs::path &p, const std::vector<double> &v) {
@@ -55,6 +51,34 @@ std::vector<double> read_f64(const fs::path &p) {
   }
   return v;
 }
+
+// The little-endian unsigned integer of n bytes at s[at].
+uint64_t le(const std::string &s, std::size_t at, int n) {
+  uint64_t v = 0;
+  for (int i = n - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(s.at(at + i));
+  return v;
+}
+
+// While it lives, the tool runs with the calls named failing (faults.c).
+class Faults {
+ public:
+  explicit Faults(const char *calls) {
+    const char *asan = std::getenv("ASAN_OPTIONS");
+    asan_ = asan ? asan : "";
+    setenv("LD_PRELOAD", SYNTHTAB_FAULTS, 1);
+    setenv("SYNTHTAB_FAULTS", calls, 1);
+    // The shim is loaded before the sanitizers' runtime.
+    setenv("ASAN_OPTIONS", (asan_ + ":verify_asan_link_order=0").c_str(), 1);
+  }
+  ~Faults() {
+    unsetenv("LD_PRELOAD");
+    unsetenv("SYNTHTAB_FAULTS");
+    setenv("ASAN_OPTIONS", asan_.c_str(), 1);
+  }
+
+ private:
+  std::string asan_;
+};
 
 // Writes bytes into a FIFO, or reads one to its end, from a thread of its own.
 class FifoPeer {
@@ -101,6 +125,29 @@ class RenderTest : public ::testing::Test {
   std::string fifo(const std::string &name) const {
     EXPECT_EQ(mkfifo(at(name).c_str(), 0600), 0);
     return at(name);
+  }
+
+  // Whether process pid holds a file in dir_ open for writing (an unnamed
+  // one shows as "dir/#inode (deleted)").
+  bool writes_in_dir(pid_t pid) const {
+    const fs::path fds = "/proc/" + std::to_string(pid) + "/fd";
+    std::error_code ec;
+    for (const auto &e : fs::directory_iterator(fds, ec)) {
+      const std::string target = fs::read_symlink(e.path(), ec).string();
+      if (!ec && target.rfind(dir_.string() + "/", 0) == 0 && target.find("/pipe") == target.npos &&
+          target.find("in.sub") == target.npos)
+        return true;
+    }
+    return false;
+  }
+
+  // Whether pid has not yet exited (a zombie has).
+  static bool running(pid_t pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const std::size_t close = line.rfind(')');
+    return close != std::string::npos && close + 2 < line.size() && line[close + 2] != 'Z';
   }
 
   std::set<std::string> files() const {
@@ -178,22 +225,22 @@ TEST_F(RenderTest, AudioReadsBackWithItsRateAndSamplesAndCountsClipping) {
     double amp, full;  // subband amplitude; the format's full scale
   };
   const std::vector<Case> cases = {
-      {{"--format=wav"}, 1, 44100, SF_FORMAT_WAVEX, SF_FORMAT_PCM_16, 0.02, 32768},
+      {{"--format=wav"}, 1, 44100, SF_FORMAT_WAV, SF_FORMAT_PCM_16, 0.02, 32768},
       {{"--format", "wav", "--rate", "48000"},
        2,
        48000,
-       SF_FORMAT_WAVEX,
+       SF_FORMAT_WAV,
        SF_FORMAT_PCM_16,
        0.1,
        32768},  // loud: clips at both rails
       {{"--format=wav", "--sample=s24", "--rate=96000"},
        2,
        96000,
-       SF_FORMAT_WAVEX,
+       SF_FORMAT_WAV,
        SF_FORMAT_PCM_24,
        0.1,
        8388608},
-      {{"--format=wav", "--sample=f32"}, 1, 44100, SF_FORMAT_WAVEX, SF_FORMAT_FLOAT, 0.1, 1},
+      {{"--format=wav", "--sample=f32"}, 1, 44100, SF_FORMAT_WAV, SF_FORMAT_FLOAT, 0.1, 1},
       {{"--format=flac", "--rate=48000"}, 2, 48000, SF_FORMAT_FLAC, SF_FORMAT_PCM_16, 0.02, 32768},
       {{"--format=flac", "--sample=s24"},
        1,
@@ -254,6 +301,7 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
       {"render", at("missing.sub"), o},  // unreadable input
       {"render", at("sub"), o},          // a directory as input
       {"render", i, at("nodir/out")},    // unwritable output
+      {"render", i, at(std::string(300, 'n'))},  // a name too long, found before any work
       {"render", i, ""},
       {"render", "--format=wav", i, at("sub")},  // output is a directory
       {"render", i, i},                          // the input itself, by any name
@@ -382,17 +430,26 @@ TEST_F(RenderTest, OutputKinds) {
   EXPECT_EQ(names, (std::set<std::string>{"in.sub", "file", "d", "link1"}));
 }
 
-TEST_F(RenderTest, SignalsRemoveTheTemporaryAndKeepTheOutput) {
+// With O_TMPFILE no signal can leave a file behind; on a filesystem without
+// it, the named temporary is removed on every signal that can be caught.
+TEST_F(RenderTest, SignalsAndKillLeaveTheDirectoryAsItWas) {
   std::ofstream(dir_ / "out") << "keep";
-  for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
-    SCOPED_TRACE(sig);
+  for (const bool named : {false, true})
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGKILL}) {
+    if (named && sig == SIGKILL) continue;
+    SCOPED_TRACE(std::to_string(sig) + (named ? " named" : ""));
+    std::optional<Faults> no_tmpfile;
+    if (named) no_tmpfile.emplace("tmpfile");
     const std::string pipe = fifo("pipe");
     Running p = start(cmd({"render", pipe, at("out")}));
     std::FILE *feed = std::fopen(pipe.c_str(), "wb");
     ASSERT_NE(feed, nullptr);
     EXPECT_EQ(std::fwrite(std::string(2560, '\0').data(), 1, 2560, feed), 2560u);
     std::fflush(feed);
-    while (files().size() < 3) std::this_thread::yield();  // pipe, out and the temporary
+    while (!writes_in_dir(p.pid) && running(p.pid)) std::this_thread::yield();  // output open
+    if (named) {
+      EXPECT_EQ(files().size(), 3u);  // pipe, out and the temporary
+    }
     kill(p.pid, sig);
     EXPECT_EQ(finish(p).status, 128 + sig);
     std::fclose(feed);
@@ -400,6 +457,211 @@ TEST_F(RenderTest, SignalsRemoveTheTemporaryAndKeepTheOutput) {
     EXPECT_EQ(files(), std::set<std::string>{"out"});
     EXPECT_EQ(slurp(dir_ / "out"), "keep");
   }
+  // A file size limit ends it with SIGXFSZ at the first write.
+  subbands("in.sub", 64, 1, 1.0, 9);
+  const Outcome r = spawn({"/bin/sh", "-c", "ulimit -f 1 && exec '" + std::string(SYNTHTAB_CLI) +
+                                                "' render '" + at("in.sub") + "' '" + at("out") + "'"});
+  EXPECT_EQ(r.status, 128 + SIGXFSZ) << r.err;
+  EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "out"}));
+  EXPECT_EQ(slurp(dir_ / "out"), "keep");
+}
+
+TEST_F(RenderTest, FormatComesFromOutputsName) {
+  struct Case {
+    std::string name;
+    std::vector<std::string> flags;
+    int format;  // libsndfile's, or 0 for raw float64
+  };
+  const std::vector<Case> cases = {
+      {"o.wav", {}, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+      {"O.WAV", {"--sample=s24"}, SF_FORMAT_WAV | SF_FORMAT_PCM_24},
+      {"o.flac", {}, SF_FORMAT_FLAC | SF_FORMAT_PCM_16},
+      {"o.aif", {}, SF_FORMAT_AIFF | SF_FORMAT_PCM_16},
+      {"o.aiff", {"--sample=f32"}, SF_FORMAT_AIFF | SF_FORMAT_FLOAT},
+      {"o.ogg", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"o.oga", {}, SF_FORMAT_OGG | SF_FORMAT_VORBIS},
+      {"o.mp3", {"--format=wav"}, SF_FORMAT_WAV | SF_FORMAT_PCM_16},
+      {"o.wav", {"--format=f64"}, 0},
+      {"o.f64", {}, 0},
+      {"o.raw", {}, 0},
+      {"o", {}, 0},
+      {".hidden", {}, 0},
+  };
+  subbands("in.sub", 40, 2, 0.02, 11);
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.name);
+    std::vector<std::string> args{"render", "--channels=2"};
+    args.insert(args.end(), k.flags.begin(), k.flags.end());
+    args.insert(args.end(), {at("in.sub"), at(k.name)});
+    const Outcome r = tool(args);
+    ASSERT_EQ(r.status, 0) << r.err;
+    if (k.format == 0) {
+      EXPECT_EQ(fs::file_size(at(k.name)), 8u * 40 * 64);
+    } else {
+      SF_INFO info{};
+      SNDFILE *f = sf_open(at(k.name).c_str(), SFM_READ, &info);
+      ASSERT_NE(f, nullptr) << sf_strerror(nullptr);
+      EXPECT_EQ(info.format, k.format);
+      EXPECT_EQ(info.frames, 40 * 32);
+      sf_close(f);
+    }
+    fs::remove(at(k.name));
+  }
+  // Any other extension is refused before anything is written.
+  const Outcome r = tool({"render", at("in.sub"), at("out.mp3")});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_NE(r.err.find("unknown output format '.mp3'"), std::string::npos) << r.err;
+  EXPECT_EQ(files(), std::set<std::string>{"in.sub"});
+}
+
+// The header, byte by byte: canonical RIFF, PCM (tag 1) in 44 bytes or float
+// (tag 3, with its fact chunk) in 58, whatever route the samples took.
+TEST_F(RenderTest, WavHeaderIsTheCanonicalOne) {
+  struct Case {
+    std::string sample;
+    int channels, bits, tag, size;
+  };
+  for (const Case &k : {Case{"s16", 1, 16, 1, 44}, Case{"s16", 2, 16, 1, 44},
+                        Case{"s24", 2, 24, 1, 44}, Case{"f32", 2, 32, 3, 58}}) {
+    SCOPED_TRACE(k.sample + std::to_string(k.channels));
+    subbands("in.sub", 30, k.channels, 0.02, 12);
+    const std::vector<std::string> flags{"render", "--rate=48000", "--sample=" + k.sample,
+                                         "--channels=" + std::to_string(k.channels)};
+    const std::string from_file = at("a.wav"), from_pipe = at("b.wav"), pipe = fifo("pipe");
+    auto args = flags;
+    args.insert(args.end(), {at("in.sub"), from_file});
+    ASSERT_EQ(tool(args).status, 0);
+    // From a pipe the size is not known up front: the header is rewritten at the end.
+    FifoPeer feed(pipe, slurp(dir_ / "in.sub"));
+    args = flags;
+    args.insert(args.end(), {"-", from_pipe});
+    ASSERT_EQ(tool(args, nullptr, pipe.c_str()).status, 0);
+    const std::string h = slurp(from_file);
+    EXPECT_TRUE(h == slurp(from_pipe));
+
+    const uint64_t align = k.channels * k.bits / 8, data = 30 * 32 * align;
+    ASSERT_EQ(h.size(), k.size + data);
+    EXPECT_EQ(h.substr(0, 4), "RIFF");
+    EXPECT_EQ(le(h, 4, 4), h.size() - 8);
+    EXPECT_EQ(h.substr(8, 8), "WAVEfmt ");
+    EXPECT_EQ(le(h, 16, 4), k.tag == 1 ? 16u : 18u);
+    EXPECT_EQ(le(h, 20, 2), unsigned(k.tag));
+    EXPECT_EQ(le(h, 22, 2), unsigned(k.channels));
+    EXPECT_EQ(le(h, 24, 4), 48000u);
+    EXPECT_EQ(le(h, 28, 4), 48000 * align);
+    EXPECT_EQ(le(h, 32, 2), align);
+    EXPECT_EQ(le(h, 34, 2), unsigned(k.bits));
+    if (k.tag == 3) {
+      EXPECT_EQ(le(h, 36, 2), 0u);
+      EXPECT_EQ(h.substr(38, 4), "fact");
+      EXPECT_EQ(le(h, 42, 4), 4u);
+      EXPECT_EQ(le(h, 46, 4), 30u * 32);
+    }
+    EXPECT_EQ(h.substr(k.size - 8, 4), "data");
+    EXPECT_EQ(le(h, k.size - 4, 4), data);
+
+    // To a stream, with the size unknown, the sizes are the most a header states.
+    const std::string out_pipe = fifo("out"), in_pipe = fifo("in");
+    FifoPeer feed2(in_pipe, slurp(dir_ / "in.sub")), drain(out_pipe, "");
+    args = flags;
+    args.insert(args.end(), {"-", "--format=wav", out_pipe});
+    ASSERT_EQ(tool(args, nullptr, in_pipe.c_str()).status, 0);
+    const std::string streamed = drain.join();
+    EXPECT_EQ(le(streamed, 4, 4), 0xFFFFFFFFu);
+    EXPECT_EQ(le(streamed, k.size - 4, 4), 0xFFFFFFFFu);
+    EXPECT_TRUE(streamed.substr(k.size) == h.substr(k.size));
+    for (const char *name : {"a.wav", "b.wav", "pipe", "out", "in"}) fs::remove(at(name));
+  }
+}
+
+// A subband file with the synthtab header or as .npy, both written here byte by
+// byte, renders as the raw samples do with the channels and rate they state.
+TEST_F(RenderTest, SubbandHeadersStateChannelsAndRate) {
+  const std::vector<double> s = subbands("raw.f64", 50, 2, 0.02, 13);
+  const std::string body = slurp(dir_ / "raw.f64");
+  ASSERT_EQ(tool({"render", "--channels=2", "--rate=48000", at("raw.f64"), at("want.wav")}).status, 0);
+  const std::string want = slurp(dir_ / "want.wav");
+
+  const auto tagged = [](uint32_t version, uint32_t size, uint32_t channels, uint32_t rate) {
+    std::string h = "SYNTHSUB";
+    for (auto [v, n] : {std::pair{version, 2}, {size, 2}, {channels, 4}, {rate, 4}})
+      for (int i = 0; i < n; i++) h += static_cast<char>(v >> (8 * i));
+    return h + std::string(size - 20, '\0');
+  };
+  const auto npy = [](const std::string &dict) {
+    std::string h = std::string("\x93NUMPY\x01\x00", 8) + "  " + dict;
+    h += std::string(63 - h.size() % 64, ' ') + "\n";
+    h[8] = static_cast<char>(h.size() - 10);
+    h[9] = static_cast<char>((h.size() - 10) >> 8);
+    return h;
+  };
+  struct Case {
+    std::string name, head;
+    std::vector<std::string> flags;
+    int status;
+  };
+  const std::string shape = "{'descr': '<f8', 'fortran_order': False, 'shape': (50, 2, 32), }";
+  const std::vector<Case> cases = {
+      {"in.sub", tagged(1, 32, 2, 48000), {}, 0},
+      {"in.sub", tagged(1, 48, 2, 48000), {"--channels=2", "--rate=48000"}, 0},  // grown
+      {"in.npy", npy(shape), {"--rate=48000"}, 0},
+      {"in.sub", tagged(1, 32, 2, 48000), {"--channels=1"}, 2},  // contradicted
+      {"in.sub", tagged(1, 32, 2, 48000), {"--rate=44100"}, 2},
+      {"in.sub", tagged(2, 32, 2, 48000), {}, 2},  // a later version
+      {"in.sub", tagged(1, 36, 2, 48000), {}, 2},  // not a multiple of 8
+      {"in.sub", tagged(1, 32, 3, 48000), {}, 2},  // more channels than render takes
+      {"in.npy", npy("{'descr': '<f4', 'fortran_order': False, 'shape': (50, 2, 32), }"), {}, 2},
+      {"in.npy", npy("{'descr': '<f8', 'fortran_order': True, 'shape': (50, 2, 32), }"), {}, 2},
+      {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (51, 2, 32), }"), {}, 2},
+      {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (100, 2, 16), }"), {}, 2},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.head.substr(0, 12) + std::to_string(k.head.size()));
+    std::ofstream(dir_ / k.name, std::ios::binary) << k.head << body;
+    auto args = k.flags;
+    args.insert(args.begin(), "render");
+    args.insert(args.end(), {at(k.name), at("out.wav")});
+    const Outcome r = tool(args);
+    EXPECT_EQ(r.status, k.status) << r.err;
+    if (k.status == 0) {
+      EXPECT_TRUE(slurp(dir_ / "out.wav") == want);
+    } else {
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
+    }
+    fs::remove(dir_ / "out.wav");
+    fs::remove(dir_ / k.name);
+  }
+}
+
+TEST_F(RenderTest, SyncsTheFileBeforeTheRenameAndTheDirectoryAfter) {
+  subbands("in.sub", 40, 1, 0.02, 14);
+  std::ofstream(dir_ / "out.wav") << "keep";
+  if (spawn({"/bin/sh", "-c", "command -v strace"}).status == 0) {
+    // (LeakSanitizer cannot run under ptrace.)
+    const Outcome r = spawn({"/bin/sh", "-c",
+                             "ASAN_OPTIONS=detect_leaks=0 strace -o '" + at("trace") + "' -e trace=fsync,rename,renameat,renameat2 '" +
+                                 SYNTHTAB_CLI + "' render '" + at("in.sub") + "' '" +
+                                 at("out.wav") + "'"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> calls;  // the call names, in order
+    std::ifstream trace(dir_ / "trace");
+    for (std::string line; std::getline(trace, line);)
+      if (line.rfind("fsync", 0) == 0 || line.rfind("rename", 0) == 0)
+        calls.push_back(line.substr(0, line.find('(')));
+    EXPECT_EQ(calls, (std::vector<std::string>{"fsync", "rename", "fsync"}));
+    fs::remove(dir_ / "trace");
+  } else {
+    ADD_FAILURE() << "no strace (in .ci/deps' test list)";
+  }
+  // A sync that fails is an I/O failure: exit 1, OUTPUT as it was.
+  std::ofstream(dir_ / "out.wav") << "keep";
+  Faults faults("fsync");
+  const Outcome r = tool({"render", at("in.sub"), at("out.wav")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("Input/output error"), std::string::npos) << r.err;
+  EXPECT_EQ(slurp(dir_ / "out.wav"), "keep");
+  EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "out.wav"}));
 }
 
 // Just over 4 GiB of 32-bit float WAV, fed through a pipe, reads back whole.
@@ -408,6 +670,14 @@ TEST_F(RenderTest, WavPastFourGiBIsRf64AndReadsBackWhole) {
   GTEST_SKIP() << "minutes under the sanitizers";
 #endif
   const std::size_t frames = (std::size_t{1} << 30) + 32 * 1024;
+  const std::uintmax_t need = 4 * frames + (std::uintmax_t{64} << 20);
+  if (fs::space(dir_).available < need)
+    GTEST_SKIP() << "needs " << (need >> 20) << " MiB free in " << dir_.parent_path()
+                 << " (TMPDIR), has " << (fs::space(dir_).available >> 20);
+  // A failed render must fail the test, not end it by SIGPIPE in the feeder.
+  struct sigaction ignore {}, old {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGPIPE, &ignore, &old);
   const std::string pipe = fifo("pipe");
   std::thread feed([&] {
     std::FILE *f = std::fopen(pipe.c_str(), "wb");
@@ -419,6 +689,7 @@ TEST_F(RenderTest, WavPastFourGiBIsRf64AndReadsBackWhole) {
   const Outcome r =
       tool({"render", "--format=wav", "--sample=f32", "-", at("big.wav")}, nullptr, pipe.c_str());
   feed.join();
+  sigaction(SIGPIPE, &old, nullptr);
   ASSERT_EQ(r.status, 0) << r.err;
   SF_INFO info{};
   SNDFILE *f = sf_open(at("big.wav").c_str(), SFM_READ, &info);

@@ -28,6 +28,12 @@ inline std::string slurp(std::FILE *f) {
   return s;
 }
 
+// A whole file's bytes; empty if it cannot be read.
+inline std::string slurp(const std::string &path) {
+  std::FILE *f = std::fopen(path.c_str(), "rb");
+  return f ? slurp(f) : std::string();
+}
+
 // A process started by start(), collected by finish().
 struct Running {
   pid_t pid = -1;
@@ -55,7 +61,8 @@ inline Running start(const std::vector<std::string> &argv, const char *stdout_pa
   posix_spawnattr_init(&attr);
   sigset_t dfl;
   sigemptyset(&dfl);
-  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&dfl, sig);
+  for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT, SIGUSR1, SIGUSR2, SIGALRM, SIGXFSZ})
+    sigaddset(&dfl, sig);
   posix_spawnattr_setsigdefault(&attr, &dfl);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
   if (posix_spawn(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;

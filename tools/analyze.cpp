@@ -22,20 +22,25 @@ constexpr char kHelp[] =
     "Runs audio through the analysis filterbank and writes its subband samples\n"
     "as render reads them: little-endian float64 in blocks of 32 per channel,\n"
     "the channels interleaved block by block. INPUT is any file libsndfile reads\n"
-    "(WAV, FLAC, Ogg Vorbis, ...), taken at full scale 1; the last block is\n"
-    "zero-padded. Either operand may be - for stdin or stdout.\n"
+    "(WAV, FLAC, Ogg Vorbis, AIFF, ...), taken at full scale 1; the last block\n"
+    "is zero-padded. Either operand may be - for stdin or stdout; a stream is\n"
+    "read as it arrives, but for a format that needs seeking, which is first\n"
+    "copied to an unnamed file in $TMPDIR (default /tmp).\n"
     "\n"
-    "A line on stderr names the channel count and rate as render takes them:\n"
-    "  synthtab: analyze: 2 channels at 44100 Hz: render --channels 2 --rate 44100\n"
+    "The layout comes from OUTPUT's name: .npy a NumPy array of shape (blocks,\n"
+    "channels, 32); .f64 or .raw the samples alone; any other name, and -, a\n"
+    "subband file whose 32-byte header states the channel count and rate, so\n"
+    "render needs neither.\n"
     "\n"
     "  --flush   go on with silence until the last input sample has passed the\n"
     "            481-sample delay of analysis and synthesis, so that render gives\n"
     "            back the whole input (481 samples late)\n"
     "\n"
-    "A regular OUTPUT is replaced only on success, keeping its permissions; a\n"
-    "symlink's target is replaced; a FIFO or device is written into.\n"
-    "Exit status: 0 on success, 1 for a failed read or write, 2 for a bad\n"
-    "command line or input.\n";
+    "Input with fewer frames than its header states, or damaged, or shrinking\n"
+    "while read, is bad input. A regular OUTPUT is replaced only on success,\n"
+    "synced to the disk, keeping its permissions; a symlink's target is\n"
+    "replaced; a FIFO or device is written into. Exit status: 0 on success, 1\n"
+    "for a failed read, write or sync, 2 for a bad command line or input.\n";
 
 constexpr std::size_t kDelay = 481;  // analysis + synthesis, in samples
 
@@ -57,12 +62,21 @@ int run_analyze(const Args &args) {
   const auto channels = static_cast<std::size_t>(info.channels);
   Output out(output, &in);
 
+  uint64_t tail = p.has("--flush") ? kDelay : 0;  // silence still to feed at the end
+  Subbands head;
+  head.layout = subband_layout(output);
+  head.channels = info.channels;
+  head.rate = info.samplerate;
+  if (in.size() && info.frames > 0 && info.frames < (sf_count_t{1} << 48))
+    head.blocks = (static_cast<uint64_t>(info.frames) + tail + 31) / 32;
+  begin_subbands(out, head);
+
   // Whole blocks per read, about 32768 samples whatever the channel count.
   const std::size_t per_read = 32 * std::max<std::size_t>(1, 1024 / channels);
   std::vector<double> pcm(per_read * channels), sub(per_read * channels);
   std::vector<synthtab_analysis> bank(channels);
   for (synthtab_analysis &a : bank) synthtab_analysis_init(&a);
-  uint64_t tail = p.has("--flush") ? kDelay : 0;  // silence still to feed at the end
+  uint64_t frames = 0, blocks = 0;
   for (bool eof = false;;) {
     std::size_t got = 0;  // frames in pcm
     while (!eof && got < per_read) {
@@ -70,10 +84,8 @@ int run_analyze(const Args &args) {
       if (n > 0) got += static_cast<std::size_t>(n);
       eof = n <= 0;
     }
-    if (eof && sf_error(sf) == SF_ERR_SYSTEM)
-      throw IoError("cannot read " + quote(input) + ": " + sf_strerror(sf));
-    if (eof && sf_error(sf))
-      throw UsageError("cannot read " + quote(input) + ": " + sf_strerror(sf));
+    frames += got;
+    if (eof) in.check_whole(sf, frames);
     if (eof) {  // the tail's silence, then zeros to the end of the block
       const std::size_t pad = std::min<uint64_t>(tail, per_read - got);
       tail -= pad;
@@ -87,12 +99,11 @@ int run_analyze(const Args &args) {
                               static_cast<ptrdiff_t>(channels), &sub[32 * (b * channels + c)]);
     little_endian(sub.data(), got * channels);
     out.write(sub.data(), 8 * got * channels);
+    blocks += got / 32;
     if (eof && tail == 0) break;
   }
+  end_subbands(out, head, blocks);
   out.commit();
-  report("analyze: " + std::to_string(channels) + (channels == 1 ? " channel" : " channels") +
-         " at " + std::to_string(info.samplerate) + " Hz: render --channels " +
-         std::to_string(channels) + " --rate " + std::to_string(info.samplerate));
   return 0;
 }
 

@@ -63,6 +63,14 @@ Parsed parse(const Args &args, std::initializer_list<Option> options, std::strin
              std::size_t max_operands) {
   const std::string usage = ": usage: " + std::string(synopsis);
   Parsed p;
+  // --help answers the same wherever it stands, whatever else is there.
+  for (std::string_view arg : args) {
+    if (arg == "--") break;
+    if (arg == "--help" || arg == "-h") {
+      p.help = true;
+      return p;
+    }
+  }
   bool operands_only = false;
   for (std::size_t i = 0; i < args.size(); i++) {
     const std::string_view arg = args[i], name = arg.substr(0, arg.find('='));
@@ -78,8 +86,7 @@ Parsed parse(const Args &args, std::initializer_list<Option> options, std::strin
     }
     const Option *o = nullptr;
     for (const Option &c : options) o = c.name == name ? &c : o;
-    p.help = p.help || name == "--help" || name == "-h";
-    if (!o && !p.help) throw UsageError("unknown option " + quote(arg) + usage);
+    if (!o) throw UsageError("unknown option " + quote(arg) + usage);
     const std::string n(name), m(o ? o->meta : "");
     if (m.empty() && name != arg)
       throw UsageError("option " + n + " takes no value: expected " + n);

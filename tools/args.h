@@ -52,7 +52,8 @@ struct Parsed {
 };
 
 // Reads args; anything not an option is an operand (so is a lone "-", and
-// everything after `--`). Throws a UsageError quoting synopsis for an unknown
+// everything after `--`). --help or -h before any `--` gives help alone,
+// whatever else the line holds. Throws a UsageError quoting synopsis for an unknown
 // option, a missing value, or more than max_operands operands.
 Parsed parse(const Args &args, std::initializer_list<Option> options, std::string_view synopsis,
              std::size_t max_operands);

@@ -25,8 +25,8 @@ inline constexpr Command kTables{"", "synthtab [--scale N] [--format text|hex|c|
                                  "prints the tables", run_tables};
 inline constexpr Command kCommands[] = {
     {"render",
-     "synthtab render [--scale N] [--channels 1|2] [--format f64|wav|flac] [--sample s16|s24|f32] "
-     "[--rate N] [--fixed] INPUT OUTPUT",
+     "synthtab render [--scale N] [--channels 1|2] [--format f64|wav|flac|aiff|ogg] "
+     "[--sample s16|s24|f32] [--rate N] [--fixed] INPUT OUTPUT",
      "subband samples through the synthesis filterbank to audio", run_render},
     {"verify", "synthtab verify [--blocks N] [--fixed]", "the filterbank against the direct-form synthesis",
      run_verify},

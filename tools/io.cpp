@@ -1,14 +1,17 @@
 #include "io.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 namespace synthtab::cli {
@@ -28,7 +31,8 @@ constexpr char kOutputForm[] =
 // only these two, so they are set and cleared with the signals held off.
 char g_temp[4096];
 volatile std::sig_atomic_t g_armed = 0;
-constexpr int kSignals[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE};
+constexpr int kSignals[] = {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE, SIGQUIT,   SIGUSR1,
+                            SIGUSR2, SIGALRM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF};
 
 void on_signal(int sig) {
   if (g_armed) unlink(g_temp);
@@ -103,8 +107,13 @@ Input::~Input() {
   if (fd_ > 0) close(fd_);
 }
 
-std::size_t Input::read(void *buf, std::size_t n) {
-  auto *p = static_cast<char *>(buf);
+void Input::shrunk(uint64_t now) const {
+  throw UsageError(quote(name_) + " ended after " + std::to_string(now) + " of the " +
+                   std::to_string(st_.st_size) +
+                   " bytes it held at the start: expected an INPUT that stays as it is");
+}
+
+std::size_t Input::fill(unsigned char *p, std::size_t n) {
   std::size_t got = 0;
   while (got < n) {
     const ssize_t r = ::read(fd_, p + got, n - got);
@@ -119,39 +128,209 @@ std::size_t Input::read(void *buf, std::size_t n) {
   return got;
 }
 
-// Some formats (FLAC) make libsndfile seek, which a pipe cannot: a stream is
-// first copied into an unnamed temporary file, gone with the process.
+std::size_t Input::read(void *buf, std::size_t n) {
+  const unsigned char *p;
+  const std::size_t got = next(p, n);
+  std::memcpy(buf, p, got);
+  return got;
+}
+
+std::size_t Input::next(const unsigned char *&p, std::size_t n) {
+  // What was given back first, then fresh bytes after it. (Mapping a regular
+  // file and reading it in place costs more than this copy: the filterbank
+  // then reads every page cold, where read(2) leaves the slab in the cache.)
+  const std::size_t from = len_ - back_;
+  if (back_ >= n) {
+    p = buf_.data() + from;
+    back_ -= n;
+    pos_ += n;
+    return n;
+  }
+  if (back_) std::memmove(buf_.data(), buf_.data() + from, back_);
+  std::size_t got = back_;
+  back_ = 0;
+  if (buf_.size() < n) buf_.resize(n);  // zero-filled once, when it grows
+  got += fill(buf_.data() + got, n - got);
+  len_ = got;
+  p = buf_.data();
+  pos_ += got;
+  return got;
+}
+
+void Input::unread(std::size_t n) {
+  pos_ -= n;
+  back_ += n;
+}
+
+namespace {
+
+// Forward seeks a stream can take: up to this far into it, whose bytes are
+// kept for seeks back (header parsers look ahead and return).
+constexpr std::size_t kHead = std::size_t{1} << 16;
+
+}  // namespace
+
+// libsndfile on a stream: reads come as they arrive; the head of the stream is
+// kept for seeks back into it, and seeks forward within it read ahead. Anything
+// else fails, which makes a header parser stop at the samples.
+struct PipeIo {
+  static Input &in(void *u) { return *static_cast<Input *>(u); }
+  static sf_count_t length(void *) { return sf_count_t{1} << 62; }  // not known
+  // Reads fresh bytes at the stream's end, keeping those within the head.
+  static std::size_t more(Input &i, unsigned char *p, std::size_t n) {
+    const std::size_t got = i.fill(p, n);
+    if (i.head_.size() < kHead)
+      i.head_.insert(i.head_.end(), p, p + std::min(got, kHead - i.head_.size()));
+    i.seen_ += got;
+    return got;
+  }
+  static sf_count_t read(void *ptr, sf_count_t n, void *u) {
+    Input &i = in(u);
+    auto *p = static_cast<unsigned char *>(ptr);
+    sf_count_t done = 0;
+    if (i.pos_ < i.seen_) {  // inside the head
+      if (i.pos_ >= i.head_.size()) return 0;
+      done = std::min<sf_count_t>(n, std::min(i.head_.size(), std::size_t(i.seen_)) - i.pos_);
+      std::memcpy(p, i.head_.data() + i.pos_, done);
+      i.pos_ += done;
+    }
+    if (done < n) {
+      const std::size_t got = more(i, p + done, n - done);
+      done += got;
+      i.pos_ += got;
+    }
+    return done;
+  }
+  static sf_count_t seek(sf_count_t off, int whence, void *u) {
+    Input &i = in(u);
+    const sf_count_t at = off + (whence == SEEK_CUR ? sf_count_t(i.pos_) : 0);
+    if (whence == SEEK_END || at < 0 || at > sf_count_t(std::max<uint64_t>(i.seen_, kHead)) ||
+        (at < sf_count_t(i.seen_) && at > sf_count_t(i.head_.size())))
+      return -1;
+    unsigned char skip[4096];
+    while (sf_count_t(i.seen_) < at)
+      if (more(i, skip, std::min<sf_count_t>(sizeof skip, at - i.seen_)) == 0) return -1;
+    return i.pos_ = at;
+  }
+  static sf_count_t write(const void *, sf_count_t, void *) { return 0; }
+  static sf_count_t tell(void *u) { return in(u).pos_; }
+};
+
+// Some formats make libsndfile seek beyond a stream's head: such a stream is
+// copied, its head and then the rest, into an unnamed file in $TMPDIR.
 void Input::spool() {
-  FILE *f = std::tmpfile();
-  const int t = f ? dup(fileno(f)) : -1;
-  if (f) std::fclose(f);
-  if (t < 0)
-    throw IoError("cannot copy " + quote(name_) + " to a temporary file: " + std::strerror(errno));
-  std::vector<char> buf(kBuffer);
-  for (std::size_t n; (n = read(buf.data(), buf.size())) > 0;)
+  const char *env = std::getenv("TMPDIR");
+  const std::string dir = env && *env ? env : "/tmp";
+  int t = open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  if (t < 0) {
+    std::string path = dir + "/synthtab-spool-XXXXXX";
+    t = mkostemp(path.data(), O_CLOEXEC);
+    if (t >= 0) unlink(path.c_str());
+  }
+  const auto fail = [&](int err) {
+    if (t >= 0) close(t);
+    throw IoError("cannot copy " + quote(name_) + " to a temporary file in " + quote(dir) + ": " +
+                  std::strerror(err));
+  };
+  if (t < 0) fail(errno);
+  std::vector<unsigned char> chunk(kBuffer);
+  const auto put = [&](const unsigned char *p, std::size_t n) {
     for (std::size_t done = 0; done < n;) {
-      const ssize_t w = ::write(t, buf.data() + done, n - done);
+      const ssize_t w = ::write(t, p + done, n - done);
       if (w < 0 && errno == EINTR) continue;
-      if (w < 0) {
-        const int err = errno;
-        close(t);
-        throw IoError("cannot copy " + quote(name_) +
-                      " to a temporary file: " + std::strerror(err));
-      }
+      if (w < 0) fail(errno);
       done += w;
     }
+  };
+  put(head_.data(), head_.size());
+  for (std::size_t n; (n = fill(chunk.data(), chunk.size())) > 0;) put(chunk.data(), n);
   lseek(t, 0, SEEK_SET);
   if (fd_ > 0) close(fd_);
   fd_ = t;
+  spooled_ = true;
 }
 
 SNDFILE *Input::sndfile(SF_INFO &info) {
-  if (lseek(fd_, 0, SEEK_CUR) < 0 && errno == ESPIPE) spool();
-  sf_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
-  if (!sf_)
+  const auto refuse = [&] {
     throw UsageError("cannot read " + quote(name_) + ": " + sf_strerror(nullptr) +
                      ": expected audio libsndfile reads (WAV, FLAC, ...)");
+  };
+  static SF_VIRTUAL_IO io{PipeIo::length, PipeIo::seek, PipeIo::read, PipeIo::write,
+                          PipeIo::tell};
+  if (lseek(fd_, 0, SEEK_CUR) < 0 && errno == ESPIPE) {
+    sf_ = sf_open_virtual(&io, SFM_READ, &info, this);
+    if (sf_) {
+      // Streamed: the count its header states, unless 0 or the most it can.
+      counted_ = info.frames > 0 && info.frames < (sf_count_t{1} << 48);
+      return sf_;
+    }
+    if (seen_ > head_.size()) refuse();  // read past what was kept: not audio we know
+    spool();
+    info = {};
+  }
+  sf_ = sf_open_fd(fd_, SFM_READ, &info, SF_FALSE);
+  if (!sf_) refuse();
+  counted_ = info.frames > 0 && (info.format & SF_FORMAT_TYPEMASK) != SF_FORMAT_OGG;
   return sf_;
+}
+
+// What the data chunk of a WAV-like or AIFF header states, which libsndfile
+// cuts to what the file holds: its frames; kOpen for a size of 0 or
+// 0xFFFFFFFF, the sizes of a stream read to its end; kNoCount where there is
+// no such chunk or the samples have no fixed size.
+constexpr int64_t kNoCount = -1, kOpen = -2;
+
+static int64_t stated_frames(SNDFILE *sf, int channels, int format) {
+  for (const char *id : {"data", "SSND"}) {
+    SF_CHUNK_INFO want{};
+    std::strcpy(want.id, id);
+    want.id_size = 4;
+    SF_CHUNK_ITERATOR *it = sf_get_chunk_iterator(sf, &want);
+    SF_CHUNK_INFO got{};
+    if (!it || sf_get_chunk_size(it, &got) != SF_ERR_NO_ERROR) continue;
+    uint64_t len = got.datalen;
+    if (len == 0 || len == 0xFFFFFFFF) return kOpen;
+    if (id[0] == 'S') len -= std::min<uint64_t>(len, 8);  // its offset and block size
+    int bytes = 0;
+    switch (format & SF_FORMAT_SUBMASK) {
+      case SF_FORMAT_PCM_S8: case SF_FORMAT_PCM_U8: case SF_FORMAT_ULAW: case SF_FORMAT_ALAW:
+        bytes = 1; break;
+      case SF_FORMAT_PCM_16: bytes = 2; break;
+      case SF_FORMAT_PCM_24: bytes = 3; break;
+      case SF_FORMAT_PCM_32: case SF_FORMAT_FLOAT: bytes = 4; break;
+      case SF_FORMAT_DOUBLE: bytes = 8; break;
+      default: return kNoCount;
+    }
+    return static_cast<int64_t>(len / (uint64_t(bytes) * channels));
+  }
+  return kNoCount;
+}
+
+void Input::check_whole(SNDFILE *sf, uint64_t frames) const {
+  const std::string at = " after " + std::to_string(frames) + " frames";
+  if (sf_error(sf) == SF_ERR_SYSTEM)
+    throw IoError("cannot read " + quote(name_) + at + ": " + sf_strerror(sf));
+  if (sf_error(sf))
+    throw UsageError("cannot read " + quote(name_) + at + ": " + sf_strerror(sf) +
+                     ": expected whole audio");
+  // A decoder that met damage (a FLAC frame failing its CRC) logs it and
+  // goes on, with silence or with fewer frames.
+  std::string log(8192, '\0');
+  sf_command(sf, SFC_GET_LOG_INFO, log.data(), static_cast<int>(log.size()));
+  const std::size_t e = log.find("ERROR : ");
+  if (e != std::string::npos && (e == 0 || log[e - 1] == '\n'))
+    throw UsageError("cannot read " + quote(name_) + at + ": " +
+                     log.substr(e + 8, log.find('\n', e) - e - 8).c_str() + ": expected whole audio");
+  SF_INFO info{};
+  sf_command(sf, SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+  int64_t want = stated_frames(sf, info.channels, info.format);
+  if (want == kNoCount && counted_) want = info.frames;
+  if (want >= 0 && uint64_t(want) != frames)
+    throw UsageError(quote(name_) + " ended after " + std::to_string(frames) + " of the " +
+                     std::to_string(want) + " frames its header states: expected whole audio");
+  struct stat now {};
+  if (!spooled_ && S_ISREG(st_.st_mode) && fstat(fd_, &now) == 0 && now.st_size != st_.st_size)
+    shrunk(now.st_size);
 }
 
 Output::Output(const std::string &operand, const Input *in) : name_(operand) {
@@ -180,22 +359,46 @@ Output::Output(const std::string &operand, const Input *in) : name_(operand) {
     return;
   }
 
-  std::string temp = target_.substr(0, target_.rfind('/') + 1) + ".synthtab-XXXXXX";
-  if (temp.size() >= sizeof g_temp) bad("write", name_, ENAMETOOLONG, kOutputForm);
-  {
+  // The directory must exist, take the name and take a new file: all checked
+  // here, before any work.
+  const std::size_t slash = target_.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : target_.substr(0, slash + 1);
+  const std::string base = target_.substr(slash == std::string::npos ? 0 : slash + 1);
+  dir_ = open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir_ < 0) bad("write", name_, errno, kOutputForm);
+  const long name_max = fpathconf(dir_, _PC_NAME_MAX);
+  if (base.size() > static_cast<std::size_t>(name_max > 0 ? name_max : NAME_MAX) ||
+      target_.size() >= sizeof g_temp - 32) {
+    discard();
+    bad("write", name_, ENAMETOOLONG, kOutputForm);
+  }
+  const mode_t mask = umask(0);
+  umask(mask);
+  const mode_t mode = exists ? st.st_mode & 07777 : 0666 & ~mask;
+  fd_ = openat(dir_, ".", O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+  unnamed_ = fd_ >= 0;
+  if (!unnamed_ && errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) {
+    const int err = errno;
+    discard();
+    bad("write", name_, err, kOutputForm);
+  }
+  if (!unnamed_) {  // a named temporary beside it
+    std::string temp = dir + ".synthtab-XXXXXX";
     Hold hold;
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
-    if (fd_ < 0) bad("write", name_, errno, kOutputForm);
+    if (fd_ < 0) {
+      const int err = errno;
+      discard();
+      bad("write", name_, err, kOutputForm);
+    }
     std::memcpy(g_temp, temp.c_str(), temp.size() + 1);
     g_armed = 1;
     temp_ = true;
   }
   // The permission bits (and, where allowed, the owner) of the file it replaces.
-  const mode_t mask = umask(0);
-  umask(mask);
   if (exists && fchown(fd_, st.st_uid, st.st_gid) != 0) {
   }
-  if (fchmod(fd_, exists ? st.st_mode & 07777 : 0666 & ~mask) != 0) {
+  if (fchmod(fd_, mode) != 0) {
     const int err = errno;
     discard();
     bad("write", name_, err, kOutputForm);
@@ -209,6 +412,8 @@ void Output::discard() {
   sf_ = nullptr;
   if (fd_ >= 0 && fd_ != 1) close(fd_);
   fd_ = -1;
+  if (dir_ >= 0) close(dir_);
+  dir_ = -1;
   if (!temp_) return;
   Hold hold;
   unlink(g_temp);
@@ -312,18 +517,278 @@ SNDFILE *Output::sndfile(SF_INFO &info, int64_t payload) {
   return sf_;
 }
 
+void Output::rewrite(int64_t at, const void *p, std::size_t n) {
+  const int64_t pos = pos_;
+  pos_ = at;
+  const bool ok = put(p, n);
+  pos_ = pos;
+  if (!ok) fail(errno_);
+}
+
+namespace {
+
+constexpr uint32_t kUnknown = 0xFFFFFFFF;  // a size a stream cannot know
+
+void le(std::string &s, uint64_t v, int bytes) {
+  for (int i = 0; i < bytes; i++) s += static_cast<char>(v >> (8 * i));
+}
+
+// A WAV header for data bytes of samples (-1: not known). The canonical RIFF
+// layout: 44 bytes for PCM, 58 for float (whose fmt chunk has the extension
+// size and which needs a fact chunk); RF64 adds a 36-byte ds64 chunk after
+// "WAVE" that holds the 64-bit sizes, the 32-bit ones saying 0xFFFFFFFF.
+std::string wav_header(const WavFormat &f, int64_t data, bool rf64) {
+  const int align = f.channels * f.bits / 8;
+  const uint64_t frames = data < 0 ? kUnknown : data / align;
+  const std::size_t size = (f.real ? 58 : 44) + (rf64 ? 36 : 0);
+  const uint64_t riff = size - 8 + data;
+  std::string h = rf64 ? "RF64" : "RIFF";
+  le(h, rf64 || data < 0 ? kUnknown : riff, 4);
+  h += "WAVE";
+  if (rf64) {
+    h += "ds64";
+    le(h, 28, 4);
+    le(h, riff, 8);
+    le(h, data, 8);
+    le(h, frames, 8);
+    le(h, 0, 4);  // no table of other chunks' sizes
+  }
+  h += "fmt ";
+  le(h, f.real ? 18 : 16, 4);
+  le(h, f.real ? 3 : 1, 2);  // WAVE_FORMAT_IEEE_FLOAT or WAVE_FORMAT_PCM
+  le(h, f.channels, 2);
+  le(h, f.rate, 4);
+  le(h, uint64_t(f.rate) * align, 4);
+  le(h, align, 2);
+  le(h, f.bits, 2);
+  if (f.real) {
+    le(h, 0, 2);
+    h += "fact";
+    le(h, 4, 4);
+    le(h, rf64 || data < 0 ? kUnknown : frames, 4);
+  }
+  h += "data";
+  le(h, rf64 || data < 0 ? kUnknown : data, 4);
+  return h;
+}
+
+// Whether data bytes after the canonical header still fit its 32-bit sizes.
+bool fits(const WavFormat &f, int64_t data) {
+  return data >= 0 && uint64_t(data) + (f.real ? 58 : 44) - 8 <= kUnknown;
+}
+
+}  // namespace
+
+void Output::wav(const WavFormat &f, int64_t payload) {
+  wav_ = f;
+  const std::string h = wav_header(f, payload, payload >= 0 && !fits(f, payload));
+  wav_header_ = static_cast<int64_t>(h.size());
+  write(h.data(), h.size());
+}
+
+// A file's header states what was written; past 4 GiB, a canonical header
+// written when the size was not known grows into RF64, the samples moved up.
+void Output::end_wav() {
+  const WavFormat f = *wav_;
+  const bool rf64 = wav_header_ > (f.real ? 58 : 44);
+  const int64_t data = end_ - wav_header_;
+  if (!rf64 && !fits(f, data)) {
+    if (!flush()) fail(errno_);
+    std::vector<unsigned char> chunk(kBuffer);
+    for (int64_t to = end_; to > wav_header_;) {
+      const std::size_t n = static_cast<std::size_t>(std::min<int64_t>(kBuffer, to - wav_header_));
+      to -= n;
+      const ssize_t r = pread(fd_, chunk.data(), n, to);
+      if (r != static_cast<ssize_t>(n)) fail(r < 0 ? errno : EIO);
+      if (!emit(chunk.data(), n, to + 36)) fail(errno_);
+    }
+    end_ += 36;
+    base_ = end_;
+    wav_header_ += 36;
+  }
+  const std::string h = wav_header(f, data, rf64 || !fits(f, data));
+  rewrite(0, h.data(), h.size());
+}
+
 void Output::commit() {
   SNDFILE *sf = sf_;
   sf_ = nullptr;
-  if ((sf && sf_close(sf) != 0) || errno_ || !flush()) fail(errno_);
+  if ((sf && sf_close(sf) != 0) || errno_) fail(errno_);
+  if (wav_ && !stream_) end_wav();
+  if (!flush()) fail(errno_);
+  if (stream_) {
+    const int fd = fd_;
+    fd_ = -1;
+    if (fd != 1 && close(fd) != 0) fail(errno);
+    return;
+  }
+  if (fsync(fd_) != 0) fail(errno);  // the data on the disk before the name
+  publish();
+}
+
+// Gives the synced file a name beside OUTPUT, renames that over OUTPUT, and
+// syncs the directory so that the rename is on the disk too.
+void Output::publish() {
+  Hold hold;
+  if (unnamed_) {
+    // Linked through /proc, which needs no privilege, while the descriptor
+    // keeps the file open.
+    const std::size_t slash = target_.rfind('/');
+    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+    char proc[64];
+    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_);
+    int err = EEXIST;
+    for (unsigned k = 0; k < 64 && err == EEXIST; k++) {
+      std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
+                    (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
+      err = linkat(AT_FDCWD, proc, AT_FDCWD, g_temp, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
+      if (err == ENOENT)  // no /proc: the descriptor itself, where privileges allow
+        err = linkat(fd_, "", AT_FDCWD, g_temp, AT_EMPTY_PATH) == 0 ? 0 : errno;
+    }
+    if (err) fail(err);
+    g_armed = 1;
+    temp_ = true;
+  }
   const int fd = fd_;
   fd_ = -1;
-  if (fd != 1 && close(fd) != 0) fail(errno);
-  if (!temp_) return;
-  Hold hold;
+  if (close(fd) != 0) fail(errno);
   if (rename(g_temp, target_.c_str()) != 0) fail(errno);
   g_armed = 0;
   temp_ = false;
+  if (fsync(dir_) != 0) fail(errno);
+}
+
+namespace {
+
+constexpr char kTag[] = "SYNTHSUB";
+constexpr char kNpyMagic[] = "\x93NUMPY";
+constexpr int kShapeDigits = 20;  // room for any block count, rewritten in place
+
+uint64_t get_le(const unsigned char *p, int bytes) {
+  uint64_t v = 0;
+  for (int i = bytes - 1; i >= 0; i--) v = v << 8 | p[i];
+  return v;
+}
+
+// The value after 'key': in a .npy header's dictionary, up to its delimiter.
+std::string npy_field(const std::string &dict, const std::string &key) {
+  const std::size_t k = dict.find("'" + key + "'");
+  if (k == std::string::npos) return "";
+  std::size_t v = dict.find(':', k);
+  if (v == std::string::npos) return "";
+  v = dict.find_first_not_of(' ', v + 1);
+  if (v == std::string::npos) return "";
+  const std::size_t e = dict[v] == '(' ? dict.find(')', v) + 1 : dict.find_first_of(",}", v);
+  return e == std::string::npos || e == 0 ? "" : dict.substr(v, e - v);
+}
+
+std::string npy_header(const Subbands &s, uint64_t blocks) {
+  char dict[128];
+  std::snprintf(dict, sizeof dict, "{'descr': '<f8', 'fortran_order': False, 'shape': (%*llu, %d, 32), }",
+                kShapeDigits, static_cast<unsigned long long>(blocks), s.channels);
+  std::string h = std::string(kNpyMagic) + '\x01' + '\x00' + "  " + dict;
+  h.append(63 - h.size() % 64, ' ');  // the whole header a multiple of 64 bytes
+  h += '\n';
+  const std::size_t len = h.size() - 10;
+  h[8] = static_cast<char>(len & 0xFF);
+  h[9] = static_cast<char>(len >> 8);
+  return h;
+}
+
+}  // namespace
+
+Subbands read_subbands(Input &in) {
+  Subbands s;
+  unsigned char h[kSubbandHeader];
+  const std::size_t got = in.read(h, 8);
+  const auto refuse = [&](const std::string &why, const char *form) {
+    throw UsageError(quote(in.name()) + why + ": expected " + form);
+  };
+  if (got == 8 && std::memcmp(h, kTag, 8) == 0) {
+    if (in.read(h + 8, 24) != 24) refuse(" ends inside its header", "a whole subband file");
+    const uint64_t version = get_le(h + 8, 2), size = get_le(h + 10, 2);
+    if (version != 1)
+      refuse(" is a subband file of version " + std::to_string(version), "version 1");
+    if (size < kSubbandHeader || size % 8)
+      refuse(" states a header of " + std::to_string(size) + " bytes",
+             "a multiple of 8 from 32 up");
+    for (uint64_t left = size - kSubbandHeader; left > 0;) {  // fields of later versions
+      unsigned char skip[64];
+      const std::size_t n = in.read(skip, std::min<uint64_t>(left, sizeof skip));
+      if (n == 0) refuse(" ends inside its header", "a whole subband file");
+      left -= n;
+    }
+    s.layout = Layout::kTagged;
+    s.channels = static_cast<int>(std::min<uint64_t>(get_le(h + 12, 4), INT32_MAX));
+    s.rate = static_cast<int32_t>(std::min<uint64_t>(get_le(h + 16, 4), INT32_MAX));
+    return s;
+  }
+  if (got == 8 && std::memcmp(h, kNpyMagic, 6) == 0) {
+    const int major = h[6];
+    const int len_bytes = major == 1 ? 2 : 4;
+    if (major < 1 || major > 3) refuse(" is a .npy file of version " + std::to_string(major), "1 to 3");
+    if (in.read(h, len_bytes) != std::size_t(len_bytes)) refuse(" ends inside its header", "a whole .npy file");
+    std::string dict(get_le(h, len_bytes), '\0');
+    if (dict.size() > 65536 || in.read(dict.data(), dict.size()) != dict.size())
+      refuse(" ends inside its header", "a whole .npy file");
+    const std::string shape = npy_field(dict, "shape");
+    unsigned long long blocks = 0;
+    int channels = 0, width = 0, end = 0;
+    const bool three = std::sscanf(shape.c_str(), "(%llu , %d , %d ) %n", &blocks, &channels, &width, &end) == 3;
+    if (!three) {
+      channels = 1;
+      end = 0;
+      std::sscanf(shape.c_str(), "(%llu , %d ) %n", &blocks, &width, &end);
+    }
+    if (npy_field(dict, "descr") != "'<f8'" || npy_field(dict, "fortran_order") != "False" ||
+        width != 32 || channels < 1 || std::size_t(end) != shape.size())
+      refuse(" holds " + dict.substr(0, 80),
+             "'<f8' in C order of shape (blocks, channels, 32) or (blocks, 32)");
+    s.layout = Layout::kNpy;
+    s.channels = channels;
+    s.blocks = blocks;
+    return s;
+  }
+  in.unread(got);
+  return s;
+}
+
+Layout subband_layout(const std::string &name) {
+  const std::size_t slash = name.rfind('/'), dot = name.rfind('.');
+  std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
+                        ? ""
+                        : name.substr(dot);
+  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  if (ext == ".npy") return Layout::kNpy;
+  if (ext == ".f64" || ext == ".raw") return Layout::kRaw;
+  return Layout::kTagged;
+}
+
+void begin_subbands(Output &out, const Subbands &s) {
+  if (s.layout == Layout::kNpy) {
+    if (out.stream() && !s.blocks)
+      throw UsageError("cannot write a .npy file to a stream from an INPUT of unknown length: "
+                       "expected a regular OUTPUT, or another name");
+    const std::string h = npy_header(s, s.blocks.value_or(0));
+    out.write(h.data(), h.size());
+  } else if (s.layout == Layout::kTagged) {
+    std::string h = kTag;
+    le(h, 1, 2);
+    le(h, kSubbandHeader, 2);
+    le(h, s.channels, 4);
+    le(h, s.rate, 4);
+    h.append(kSubbandHeader - h.size(), '\0');
+    out.write(h.data(), h.size());
+  }
+}
+
+void end_subbands(Output &out, const Subbands &s, uint64_t blocks) {
+  if (s.layout != Layout::kNpy || s.blocks == blocks) return;
+  if (out.stream())
+    throw UsageError("the input held " + std::to_string(blocks) + " blocks, not the " +
+                     std::to_string(*s.blocks) + " the .npy header sent says: expected whole input");
+  const std::string h = npy_header(s, blocks);
+  out.rewrite(0, h.data(), h.size());
 }
 
 }  // namespace synthtab::cli

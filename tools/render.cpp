@@ -6,7 +6,9 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cctype>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -22,59 +24,123 @@ constexpr char kHelp[] =
     "\n"
     "Runs subband samples through the synthesis filterbank and writes the audio.\n"
     "INPUT holds little-endian float64 subband samples in blocks of 32 per\n"
-    "channel, the channels interleaved block by block. Either operand may be -\n"
-    "for stdin or stdout.\n"
+    "channel, the channels interleaved block by block: a subband file as analyze\n"
+    "writes it, whose header states the channel count and rate; a .npy file of\n"
+    "shape (blocks, channels, 32); or, with no header, raw samples. Either\n"
+    "operand may be - for stdin or stdout.\n"
+    "\n"
+    "The format comes from OUTPUT's name: .wav, .flac, .aif or .aiff, .ogg or\n"
+    ".oga (Vorbis), and .f64 or .raw for raw float64; - and a name without an\n"
+    "extension are raw float64; another extension needs --format.\n"
     "\n"
     "  --scale N       output scale, an integer (default: the sample format's\n"
-    "                  full scale, 32768 for f64 and s16, 8388608 for s24, 1 for f32)\n"
-    "  --channels C    1 or 2 (default 1)\n"
-    "  --format f64    little-endian float64 samples, interleaved (default)\n"
-    "  --format wav    WAV (RF64 past 4 GiB) or FLAC, through libsndfile; integer\n"
-    "  --format flac   samples are rounded (halves away from zero) and clipped, and\n"
-    "                  a count of clipped samples goes to stderr\n"
-    "  --sample S      s16 (default), s24, or f32 (wav only)\n"
-    "  --rate N        sample rate in the header (default 44100)\n"
-    "  --fixed         the integer filterbank (fixed.h), for wav or flac at s16 or\n"
-    "                  s24: subbands are rounded to its format, saturating at +-2\n"
-    "                  (a count goes to stderr), and the scale is full scale\n"
+    "                  full scale, 32768 for f64 and s16, 8388608 for s24, 1 for\n"
+    "                  f32 and ogg)\n"
+    "  --channels C    1 or 2; for raw INPUT (default 1), else as its header says\n"
+    "  --format F      f64 (little-endian float64 samples, interleaved), wav\n"
+    "                  (RF64 past 4 GiB), flac, aiff or ogg, whatever the name\n"
+    "  --sample S      s16 (default), s24, or f32 (wav and aiff); integer samples\n"
+    "                  are rounded (halves away from zero) and clipped, and a\n"
+    "                  count of clipped samples goes to stderr\n"
+    "  --rate N        sample rate (default: as INPUT's header says, else 44100)\n"
+    "  --fixed         the integer filterbank (fixed.h), for s16 or s24 output\n"
+    "                  with a header: subbands are rounded to its format,\n"
+    "                  saturating at +-2 (a count goes to stderr), and the scale\n"
+    "                  is full scale\n"
     "\n"
-    "A regular OUTPUT is replaced only on success, keeping its permissions; a\n"
-    "symlink's target is replaced; a FIFO or device is written into.\n"
-    "Exit status: 0 on success, 1 for a failed read or write, 2 for a bad\n"
-    "command line or input.\n";
+    "A regular OUTPUT is replaced only on success, synced to the disk, keeping\n"
+    "its permissions; a symlink's target is replaced; a FIFO or device is\n"
+    "written into. Exit status: 0 on success, 1 for a failed read, write or\n"
+    "sync, 2 for a bad command line or input.\n";
 
-enum Format { kF64, kWav, kFlac };
+// The output formats, by --format name, and the extensions that choose them.
+enum Format { kF64, kWav, kFlac, kAiff, kOgg };
 enum Sample { kS16, kS24, kF32 };
+struct Extension {
+  std::string_view ext;
+  Format format;
+};
+constexpr Extension kExtensions[] = {{".wav", kWav},  {".flac", kFlac}, {".aif", kAiff},
+                                     {".aiff", kAiff}, {".ogg", kOgg},   {".oga", kOgg},
+                                     {".f64", kF64},  {".raw", kF64}};
 
-// As to_pcm16 for 24 bits, each in the top of an int as libsndfile takes it.
-std::size_t to_pcm24(const double *in, std::size_t n, int *out) {
+// The format OUTPUT's name asks for: f64 for - and a name without an extension.
+Format format_of(const std::string &name) {
+  const std::size_t slash = name.rfind('/'), dot = name.rfind('.');
+  if (name == "-" || dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
+      dot == slash + 1)
+    return kF64;
+  std::string ext = name.substr(dot);
+  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string known;
+  for (const Extension &e : kExtensions) {
+    if (e.ext == ext) return e.format;
+    known += (known.empty() ? "" : ", ") + std::string(e.ext);
+  }
+  throw UsageError("unknown output format " + quote(ext) + " of " + quote(name) +
+                   ": expected a name ending in " + known + ", or --format");
+}
+
+// As to_pcm16 for 24 bits.
+std::size_t to_pcm24(const double *in, std::size_t n, int32_t *out) {
   std::size_t clipped = 0;
-  for (std::size_t i = 0; i < n; i++) out[i] = 256 * synthtab::round_clip<24>(in[i], clipped);
+  for (std::size_t i = 0; i < n; i++) out[i] = round_clip<24>(in[i], clipped);
   return clipped;
 }
 
-// One channel's subbands through the integer filterbank, to s16 or to s24
-// in the top of an int; returns the number clipped, and counts subbands
-// beyond its range (NaN among them) in `saturated`.
-std::size_t fixed_block(synthtab_fixed *f, const double *sub, int16_t *s16, int *s24,
-                        std::ptrdiff_t stride, std::size_t *saturated) {
+// 24-bit samples as WAV holds them (three little-endian bytes) when bytes is
+// given, else in the top of an int as libsndfile takes them.
+void put24(const int32_t *v, std::size_t n, unsigned char *bytes, int *ints) {
+  for (std::size_t i = 0; i < n; i++) {
+    if (bytes) {
+      bytes[3 * i] = static_cast<unsigned char>(v[i]);
+      bytes[3 * i + 1] = static_cast<unsigned char>(v[i] >> 8);
+      bytes[3 * i + 2] = static_cast<unsigned char>(v[i] >> 16);
+    } else {
+      ints[i] = 256 * v[i];
+    }
+  }
+}
+
+// One channel's subbands through the integer filterbank, to s16, or to s24
+// at `stride` in v24; returns the number clipped, and counts subbands beyond
+// its range (NaN among them) in `saturated`.
+std::size_t fixed_block(synthtab_fixed *f, const double *sub, int16_t *s16, int32_t *v24,
+                        std::ptrdiff_t stride, std::size_t &saturated) {
   const double one = std::ldexp(1.0, SYNTHTAB_FIXED_FRAC_BITS);
   int32_t q[32], y[32];
-  for (int k = 0; k < 32; k++) {
-    const double v = std::round(sub[k] * one);
-    const bool in = v >= -2 * one && v < 2 * one;  // false for NaN
-    *saturated += !in;
-    q[k] = static_cast<int32_t>(in ? v : std::isnan(v) ? 0 : v < 0 ? -2 * one : 2 * one - 1);
-  }
+  // [-2, 2) is a signed integer of FRAC_BITS + 2 bits.
+  for (int k = 0; k < 32; k++) q[k] = round_clip<SYNTHTAB_FIXED_FRAC_BITS + 2>(sub[k] * one, saturated);
   if (s16) return synthtab_fixed_s16(f, q, s16, stride);
   std::size_t clipped = synthtab_fixed_s32(f, q, y, 1);
   for (int k = 0; k < 32; k++) {  // to 24 bits, rounded, halves away from zero
     const int64_t r = (int64_t{y[k]} + 128 - (y[k] < 0)) >> 8;
     const bool clip = r > 8388607;  // only the top rounds out of range
     clipped += clip && y[k] != INT32_MAX;
-    s24[k * stride] = 256 * static_cast<int>(clip ? 8388607 : r);
+    v24[k * stride] = static_cast<int32_t>(clip ? 8388607 : r);
   }
   return clipped;
+}
+
+template <class T>
+void little_endian_ints([[maybe_unused]] T *v, [[maybe_unused]] std::size_t n) {
+#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
+  for (std::size_t i = 0; i < n; i++) {
+    if constexpr (sizeof(T) == 2) v[i] = static_cast<T>(__builtin_bswap16(v[i]));
+    if constexpr (sizeof(T) == 4) {
+      uint32_t u;
+      std::memcpy(&u, v + i, 4);
+      u = __builtin_bswap32(u);
+      std::memcpy(v + i, &u, 4);
+    }
+  }
+#endif
+}
+
+// A buffer left uninitialised: every element is written before it is read.
+template <class T>
+std::unique_ptr<T[]> scratch(std::size_t n) {
+  return std::unique_ptr<T[]>(new T[n]);
 }
 
 }  // namespace
@@ -84,7 +150,7 @@ int run_render(const Args &args) {
   const Parsed p = parse(args,
                          {{"--scale", "N"},
                           {"--channels", "1|2"},
-                          {"--format", "f64|wav|flac"},
+                          {"--format", "f64|wav|flac|aiff|ogg"},
                           {"--sample", "s16|s24|f32"},
                           {"--rate", "N"},
                           {"--fixed", ""}},
@@ -93,50 +159,97 @@ int run_render(const Args &args) {
   const std::string usage = ": usage: " + std::string(synopsis);
   if (p.operands.size() < 2)
     throw UsageError((p.operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") + usage);
-  const int channels = 1 + p.choice("--channels", {"1", "2"});
-  const auto format = Format(p.choice("--format", {"f64", "wav", "flac"}));
-  const auto sample = Sample(p.choice("--sample", {"s16", "s24", "f32"}));
-  const int32_t rate = p.number("--rate", 44100, 1);
-  if (format == kF64 && (p.has("--sample") || p.has("--rate")))
-    throw UsageError("--sample and --rate need --format wav or flac" + usage);
-  if (format == kFlac && sample == kF32)
-    throw UsageError("--sample f32 needs --format wav: expected s16 or s24 for flac");
-  const bool fixed = p.has("--fixed");
-  if (fixed && (format == kF64 || sample == kF32 || p.has("--scale")))
-    throw UsageError("--fixed needs --format wav or flac, --sample s16 or s24, and no --scale" +
-                     usage);
-  constexpr int32_t kFullScale[] = {32768, 8388608, 1};
-  const int32_t scale = p.number("--scale", format == kF64 ? 32768 : kFullScale[sample]);
   const std::string input(p.operands[0]), output(p.operands[1]);
+  const auto format = p.has("--format")
+                          ? Format(p.choice("--format", {"f64", "wav", "flac", "aiff", "ogg"}))
+                          : format_of(output);
+  const auto sample = Sample(p.choice("--sample", {"s16", "s24", "f32"}));
+  int channels = 1 + p.choice("--channels", {"1", "2"});
+  int32_t rate = p.number("--rate", 44100, 1);
+  if (format == kF64 && (p.has("--sample") || p.has("--rate")))
+    throw UsageError("--sample and --rate need audio with a header: expected OUTPUT named .wav, "
+                     ".flac, .aif, .aiff, .ogg or .oga, or --format" + usage);
+  if (format == kFlac && sample == kF32)
+    throw UsageError("--sample f32 needs wav or aiff: expected s16 or s24 for flac");
+  if (format == kOgg && p.has("--sample"))
+    throw UsageError("--sample does not apply to Vorbis: expected no --sample for ogg");
+  const bool fixed = p.has("--fixed");
+  if (fixed && (format == kF64 || format == kOgg || sample == kF32 || p.has("--scale")))
+    throw UsageError("--fixed needs s16 or s24 output with a header (wav, flac, aiff) and no "
+                     "--scale" + usage);
+  constexpr int32_t kFullScale[] = {32768, 8388608, 1};
+  const int32_t scale = p.number(
+      "--scale", format == kF64 ? 32768 : format == kOgg ? 1 : kFullScale[sample]);
+
+  Input in(input);
+  const Subbands head = read_subbands(in);
+  if (head.layout != Layout::kRaw) {
+    if (p.has("--channels") && channels != head.channels)
+      throw UsageError("--channels " + std::to_string(channels) + " contradicts " + quote(input) +
+                       ", whose header states " + std::to_string(head.channels) +
+                       ": expected no --channels, or " + std::to_string(head.channels));
+    if (head.channels > 2)
+      throw UsageError(quote(input) + " holds " + std::to_string(head.channels) +
+                       " channels: expected 1 or 2");
+    channels = head.channels;
+    if (head.rate > 0) {
+      if (p.has("--rate") && rate != head.rate)
+        throw UsageError("--rate " + std::to_string(rate) + " contradicts " + quote(input) +
+                         ", whose header states " + std::to_string(head.rate) +
+                         ": expected no --rate, or " + std::to_string(head.rate));
+      rate = head.rate;
+    }
+  }
 
   const std::size_t per = 32 * channels, block = 8 * per;  // samples and bytes per block
   const auto bad_size = [&](const std::string &what) {
     return UsageError(quote(input) + what + ": expected a multiple of " + std::to_string(block) +
                       " bytes (32 float64 subband samples x " + std::to_string(channels) +
-                      " channel" + (channels == 1 ? ")" : "s)"));
+                      " channel" + (channels == 1 ? ")" : "s)") +
+                      (head.layout == Layout::kNpy ? " as its header's shape states" : ""));
   };
-  Input in(input);
-  if (in.size() && *in.size() % block)
-    throw bad_size(" holds " + std::to_string(*in.size()) + " bytes, not whole blocks");
+  // The bytes after the header: those a regular file holds, and those a
+  // .npy header states (-1: not known).
+  const int64_t body = in.size() ? static_cast<int64_t>(*in.size() - in.position()) : -1;
+  if (body >= 0 && body % block)
+    throw bad_size(" holds " + std::to_string(body) + " bytes, not whole blocks");
+  const int64_t stated = head.blocks ? static_cast<int64_t>(*head.blocks * block) : -1;
+  if (body >= 0 && stated >= 0 && body != stated)
+    throw bad_size(" holds " + std::to_string(body) + " bytes after its header, not the " +
+                   std::to_string(stated));
   Output out(output, &in);
 
+  const int64_t samples = stated >= 0 ? stated / 8 : body >= 0 ? body / 8 : -1;
   SNDFILE *sf = nullptr;
-  if (format != kF64) {
+  constexpr int kBits[] = {16, 24, 32};
+  if (format == kWav) {
+    out.wav({channels, rate, kBits[sample], sample == kF32},
+            samples >= 0 ? samples * kBits[sample] / 8 : -1);
+  } else if (format != kF64) {
     constexpr int kSubtype[] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT};
+    constexpr int kMajor[] = {0, 0, SF_FORMAT_FLAC, SF_FORMAT_AIFF, SF_FORMAT_OGG};
     SF_INFO info{};
     info.samplerate = rate;
     info.channels = channels;
-    const int64_t payload = in.size() ? static_cast<int64_t>(*in.size() / 8 * (2 + sample)) : -1;
-    // RF64 is written as plain WAV (extensible) while the sizes fit in 4 GiB.
-    info.format = (format == kWav ? SF_FORMAT_RF64 : SF_FORMAT_FLAC) | kSubtype[sample];
+    info.format = kMajor[format] | (format == kOgg ? SF_FORMAT_VORBIS : kSubtype[sample]);
+    const int64_t payload = samples >= 0 ? samples * kBits[sample] / 8 : -1;
     sf = out.sndfile(info, payload);
   }
   make_decode_tables(scale);
 
-  constexpr std::size_t kBlocks = 4096;  // per read: 1 MiB of mono input
-  std::vector<double> sub(kBlocks * per), pcm(kBlocks * per);
-  std::vector<int16_t> s16(sample == kS16 ? kBlocks * per : 0);
-  std::vector<int> s24(sample == kS24 ? kBlocks * per : 0);
+  // The filterbank writes each channel straight into the interleaved buffer
+  // of the output's own format, from the input's slab where it was read.
+  constexpr std::size_t kBlocks = 4096;  // per slab: 1 MiB of mono input
+  const bool direct_s16 = sample == kS16 && format != kF64 && format != kOgg;
+  const bool s24out = sample == kS24 && format != kF64 && format != kOgg;
+  const bool direct_f32 = sample == kF32 && format == kWav;
+  auto sub = scratch<double>(kBlocks * per);
+  auto pcm = scratch<double>(direct_s16 || direct_f32 || fixed ? 0 : kBlocks * per);
+  auto v24 = scratch<int32_t>(s24out ? kBlocks * per : 0);
+  auto s16 = scratch<int16_t>(direct_s16 ? kBlocks * per : 0);
+  auto f32 = scratch<float>(direct_f32 ? kBlocks * per : 0);
+  auto s24 = scratch<unsigned char>(sample == kS24 && format == kWav ? 3 * kBlocks * per : 0);
+  auto s24i = scratch<int>(sample == kS24 && format != kWav ? kBlocks * per : 0);
   synthtab_synth bank[2];
   synthtab_synth_init(&bank[0]);
   synthtab_synth_init(&bank[1]);
@@ -146,35 +259,56 @@ int run_render(const Args &args) {
   uint64_t total = 0;
   std::size_t clipped = 0, saturated = 0;
   for (;;) {
-    const std::size_t got = in.read(sub.data(), kBlocks * block), blocks = got / block;
+    const unsigned char *bytes;
+    const std::size_t got = in.next(bytes, kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
     const auto frames = static_cast<sf_count_t>(n / channels);
     total += got;
-    little_endian(sub.data(), n);
-    // The filterbank interleaves the channels itself, writing at a stride.
+    // Used where it was read when the host's order and alignment allow; else copied.
+    const double *s = reinterpret_cast<const double *>(bytes);
+    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__ ||
+        reinterpret_cast<uintptr_t>(bytes) % alignof(double)) {
+      std::memcpy(sub.get(), bytes, 8 * n);
+      little_endian(sub.get(), n);
+      s = sub.get();
+    }
     for (std::size_t b = 0; b < blocks; b++)
       for (int c = 0; c < channels; c++) {
-        const double *s = &sub[per * b + 32 * c];
+        const double *x = s + per * b + 32 * c;
         if (fixed)
-          clipped += fixed_block(&fbank[c], s, sample == kS16 ? &s16[per * b + c] : nullptr,
-                                 sample == kS24 ? &s24[per * b + c] : nullptr, channels,
-                                 &saturated);
-        else if (sample == kS16 && format != kF64)
-          clipped += synthtab_synth_s16(&bank[c], s, &s16[per * b + c], channels);
+          clipped += fixed_block(&fbank[c], x, direct_s16 ? &s16[per * b + c] : nullptr,
+                                 &v24[per * b + c], channels, saturated);
+        else if (direct_s16)
+          clipped += synthtab_synth_s16(&bank[c], x, &s16[per * b + c], channels);
+        else if (direct_f32)
+          synthtab_synth_f32(&bank[c], x, &f32[per * b + c], channels);
         else
-          synthtab_synth_f64(&bank[c], s, &pcm[per * b + c], channels);
+          synthtab_synth_f64(&bank[c], x, &pcm[per * b + c], channels);
       }
     sf_count_t done = frames;
     if (format == kF64) {
-      little_endian(pcm.data(), n);
-      out.write(pcm.data(), 8 * n);
-    } else if (sample == kS16) {
-      done = sf_writef_short(sf, s16.data(), frames);
-    } else if (sample == kS24) {
-      if (!fixed) clipped += to_pcm24(pcm.data(), n, s24.data());
-      done = sf_writef_int(sf, s24.data(), frames);
+      little_endian(pcm.get(), n);
+      out.write(pcm.get(), 8 * n);
+    } else if (format == kWav) {
+      if (direct_s16) {
+        little_endian_ints(s16.get(), n);
+        out.write(s16.get(), 2 * n);
+      } else if (direct_f32) {
+        little_endian_ints(f32.get(), n);
+        out.write(f32.get(), 4 * n);
+      } else {
+        if (!fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
+        put24(v24.get(), n, s24.get(), nullptr);
+        out.write(s24.get(), 3 * n);
+      }
+    } else if (direct_s16) {
+      done = sf_writef_short(sf, s16.get(), frames);
+    } else if (s24out) {
+      if (!fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
+      put24(v24.get(), n, nullptr, s24i.get());
+      done = sf_writef_int(sf, s24i.get(), frames);
     } else {
-      done = sf_writef_double(sf, pcm.data(), frames);
+      done = sf_writef_double(sf, pcm.get(), frames);
     }
     if (done != frames) out.failed();
     if (got < kBlocks * block) {
@@ -182,10 +316,13 @@ int run_render(const Args &args) {
       break;
     }
   }
-  if (in.size() && total < *in.size())
+  if (body >= 0 && total < uint64_t(body))
     throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
-                     std::to_string(*in.size()) +
+                     std::to_string(body) +
                      " bytes it held at the start: expected an INPUT that stays as it is");
+  if (stated >= 0 && total != uint64_t(stated))
+    throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
+                     std::to_string(stated) + " bytes its header states: expected whole input");
   out.commit();
   if (saturated)
     report("render: " + std::to_string(saturated) + " subband samples beyond +-2 saturated");

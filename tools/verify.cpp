@@ -30,7 +30,8 @@ constexpr char kHelp[] =
     "output against the double filterbank's (bars: never more than 1 apart,\n"
     "equal for at least 99% of the samples).\n"
     "\n"
-    "Exit status: 0 when it passes, 1 when it does not, 2 for a bad command line.\n";
+    "Exit status: 0 when it passes, 3 when it does not, 1 for a failed write,\n"
+    "2 for a bad command line.\n";
 
 struct Result {
   double dev = 0, peak = 0;
@@ -119,7 +120,7 @@ int verify_fixed(long blocks) {
           100.0 * r.same / r.n, r.off, s16 ? "ok" : "FAIL");
   appendf(out, "%s: %ld blocks\n", s32 && s16 ? "pass" : "FAIL", blocks);
   write_stdout(out);
-  return s32 && s16 ? 0 : 1;
+  return s32 && s16 ? 0 : 3;
 }
 
 }  // namespace
@@ -145,7 +146,7 @@ int run_verify(const Args &args) {
   appendf(out, "%s: largest deviation %.3g over %ld blocks\n", pass ? "pass" : "FAIL", worst,
           blocks);
   write_stdout(out);
-  return pass ? 0 : 1;
+  return pass ? 0 : 3;  // neither an I/O failure (1) nor bad usage (2)
 }
 
 }  // namespace synthtab::cli
