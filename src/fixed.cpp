@@ -1,12 +1,8 @@
 // The integer filterbank's state and the choice of kernel. The portable
 // kernel below runs the body of kernels/fixed_kernel.h as written, on every
-// CPU; a SIMD kernel, where the CPU runs one, gives the same bits faster.
-// SYNTHTAB_KERNEL=scalar keeps the portable one, as it does for synth.h.
+// CPU; a SIMD kernel, where the library's kernel choice (synth.h) is the
+// matching one, gives the same bits faster.
 #include <synthtab/fixed.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <cstring>
 
 #include "kernels/fixed_kernel.h"
 
@@ -18,7 +14,7 @@ namespace {
 // so they are summed together and each history value is loaded once.
 inline void dot16x2(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a, int64_t *b) {
   int64_t x = 0, y = 0;
-  SYNTHTAB_UNROLL
+  SYNTHTAB_UNROLL(16)
   for (int i = 0; i < 16; i++) {
     x += int64_t{w[i]} * r[i];
     y += int64_t{v[i]} * r[i];
@@ -29,7 +25,7 @@ inline void dot16x2(const int32_t *w, const int32_t *v, const int32_t *r, int64_
 
 inline int64_t dot16(const int32_t *w, const int32_t *r) {
   int64_t x = 0;
-  SYNTHTAB_UNROLL
+  SYNTHTAB_UNROLL(16)
   for (int i = 0; i < 16; i++) x += int64_t{w[i]} * r[i];
   return x;
 }
@@ -56,40 +52,16 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
   return clipped;
 }
 
-bool always() { return true; }
+const Kernel kPortable = {block<int16_t>, block<int32_t>};
 
-const Kernel kPortable = {"scalar", always, block<int16_t>, block<int32_t>};
-
-// Every kernel of this build, the preferred first.
-const Kernel *const kKernels[] = {
-#if defined(SYNTHTAB_KERNEL_AVX2)
-    &kAvx2,
-#endif
-    &kPortable,
-};
-
-// Null until the first call; threads that meet it at once all store the
-// same choice, so an atomic pointer (no lock, no guard) is enough.
-std::atomic<const Kernel *> current{nullptr};
-
-const Kernel &choose() {
-  const char *name = std::getenv("SYNTHTAB_KERNEL");
-  const Kernel *k = &kPortable;
-  if (!name || std::strcmp(name, kPortable.name) != 0) {
-    for (const Kernel *c : kKernels) {
-      if (c->supported()) {
-        k = c;
-        break;
-      }
-    }
-  }
-  current.store(k, std::memory_order_release);
-  return *k;
-}
-
+// The integer kernel follows the filterbank's one choice (synthtab_kernel(),
+// synthtab_use_kernel(), SYNTHTAB_KERNEL): its AVX2 kernel where that is
+// avx2, the portable one under any other.
 inline const Kernel &active() {
-  const Kernel *k = current.load(std::memory_order_acquire);
-  return k ? *k : choose();
+#if defined(SYNTHTAB_KERNEL_AVX2)
+  if (&synthtab::kernel::active() == &synthtab::kernel::kAvx2) return kAvx2;
+#endif
+  return kPortable;
 }
 
 }  // namespace

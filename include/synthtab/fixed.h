@@ -24,8 +24,9 @@
  * Arithmetic: integers only, at start-up and at run time: 32-bit tables and
  * values, 32 x 32 -> 64-bit products and 64-bit sums. The output is the same
  * bits on every CPU and compiler, from every kernel: a portable one, and an
- * AVX2 one chosen at the first call on x86 CPUs that have it (the
- * environment variable SYNTHTAB_KERNEL=scalar keeps the portable one).
+ * AVX2 one on x86, which runs whenever the library's kernel choice is "avx2"
+ * (synthtab_kernel() in synth.h; SYNTHTAB_KERNEL and synthtab_use_kernel()
+ * choose another, and every other choice runs the portable one).
  *
  * Tables: synthtab_fixed_tab is constant data (ROM), computed when the
  * library is built from the same values make_decode_tables() stores in pnts

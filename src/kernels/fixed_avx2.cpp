@@ -1,10 +1,9 @@
-// The integer filterbank's AVX2 kernel, chosen at run time on CPUs with
-// AVX2. Only the functions marked TARGET use it, so the file builds for the
-// base ISA and its CPU check runs anywhere. The same integers as the
+// The integer filterbank's AVX2 kernel, run where the library's kernel
+// choice is avx2 (so on CPUs with AVX2 alone). Only the functions marked
+// TARGET use it, so the file builds for the base ISA. The same integers as the
 // portable body (fixed_kernel.h), summed in another order: the same bits.
 // vpmuldq multiplies the low signed 32 bits of each 64-bit lane, so a 64-bit
 // lane carries an int32_t in its low half and the high half is ignored.
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include "fixed_kernel.h"
@@ -234,18 +233,8 @@ TARGET size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_
   return clipped;
 }
 
-// AVX2 in the CPU, and YMM state saved by the OS.
-bool supported() {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_AVX) || !(c & bit_OSXSAVE)) return false;
-  unsigned lo, hi;
-  __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-  if ((lo & 6) != 6) return false;
-  return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2);
-}
-
 }  // namespace
 
-const Kernel kAvx2 = {"avx2", supported, block<int16_t>, block<int32_t>};
+const Kernel kAvx2 = {block<int16_t>, block<int32_t>};
 
 }  // namespace synthtab::fixed

@@ -25,12 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Loops of 16 or fewer known steps, unrolled where the compiler takes the hint.
-#if defined(__GNUC__)
-#define SYNTHTAB_UNROLL _Pragma("GCC unroll 16")
-#else
-#define SYNTHTAB_UNROLL
-#endif
+#include "kernel.h"  // SYNTHTAB_UNROLL, and the kernel choice fixed.cpp follows
 
 namespace synthtab::fixed {
 
@@ -58,14 +53,14 @@ inline void dct(const int32_t *in, int32_t *x) {
   } else {
     constexpr int h = N / 2;
     int32_t sum[h], dif[h], u[h], v[h];
-    SYNTHTAB_UNROLL
+    SYNTHTAB_UNROLL(16)
     for (int i = 0; i < h; i++) {
       sum[i] = in[i] + in[N - 1 - i];
       dif[i] = mul<Stage>(in[i] - in[N - 1 - i], i);
     }
     dct<h, Stage + 1>(sum, u);
     dct<h, Stage + 1>(dif, v);
-    SYNTHTAB_UNROLL
+    SYNTHTAB_UNROLL(16)
     for (int k = 0; k < h; k++) {
       x[2 * k] = u[k];
       x[2 * k + 1] = k + 1 < h ? v[k] + v[k + 1] : v[k];
@@ -120,10 +115,9 @@ inline int put(int64_t acc, int32_t *out) {
   return 0;
 }
 
-// A kernel: the two calls, and whether this CPU runs them.
+// A kernel: the two calls. The library's kernel choice (kernel.h) decides
+// which runs, so it never runs on a CPU without its instruction set.
 struct Kernel {
-  const char *name;
-  bool (*supported)();
   size_t (*s16)(synthtab_fixed *, const int32_t *, int16_t *, ptrdiff_t);
   size_t (*s32)(synthtab_fixed *, const int32_t *, int32_t *, ptrdiff_t);
 };
