@@ -363,6 +363,21 @@ INLINE void store16(const __m128i *q, int16_t *out, std::ptrdiff_t stride) {
     for (int i = 0; i < 7; i++)
       _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kGroup[i][0]),
                        _mm_packs_epi32(q[i], q[i]));
+  } else if (stride == 2) {
+    // Two groups a register, each sample stored straight from it at an
+    // offset known here.
+#pragma GCC unroll 4
+    for (int i = 0; i < 8; i += 2) {
+      const __m128i g = _mm_packs_epi32(q[i], q[i + 1]);
+      out[2 * kGroup[i][0]] = static_cast<int16_t>(_mm_extract_epi16(g, 0));
+      out[2 * kGroup[i][1]] = static_cast<int16_t>(_mm_extract_epi16(g, 1));
+      out[2 * kGroup[i][2]] = static_cast<int16_t>(_mm_extract_epi16(g, 2));
+      out[2 * kGroup[i][3]] = static_cast<int16_t>(_mm_extract_epi16(g, 3));
+      out[2 * kGroup[i + 1][0]] = static_cast<int16_t>(_mm_extract_epi16(g, 4));
+      out[2 * kGroup[i + 1][1]] = static_cast<int16_t>(_mm_extract_epi16(g, 5));
+      out[2 * kGroup[i + 1][2]] = static_cast<int16_t>(_mm_extract_epi16(g, 6));
+      out[2 * kGroup[i + 1][3]] = static_cast<int16_t>(_mm_extract_epi16(g, 7));
+    }
   } else {
 #pragma GCC unroll 8
     for (int i = 0; i < 8; i++) {
