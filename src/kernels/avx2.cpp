@@ -279,27 +279,40 @@ INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdi
   return window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride);
 }
 
-// Stride 1 inlined, any other in a function of its own, so that each is
-// compiled as if alone.
+// Stride 1 inlined; stride 2 (interleaved stereo) and any other each in a
+// function of its own, so that each is compiled as if alone and stride 2
+// with its offsets known.
 template <class Out>
-TARGET __attribute__((noinline)) void strided(double *h, const double *subbands, Out *out,
-                                              std::ptrdiff_t stride, unsigned t) {
-  block(h, subbands, out, stride, t);
+TARGET __attribute__((noinline)) std::size_t stereo(double *h, const double *subbands, Out *out,
+                                                    unsigned t) {
+  return block(h, subbands, out, 2, t);
+}
+
+template <class Out>
+TARGET __attribute__((noinline)) std::size_t strided(double *h, const double *subbands, Out *out,
+                                                     std::ptrdiff_t stride, unsigned t) {
+  return block(h, subbands, out, stride, t);
+}
+
+template <class Out>
+INLINE std::size_t entry(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
+                         unsigned t) {
+  if (stride == 1) return block(h, subbands, out, 1, t);
+  if (stride == 2) return stereo(h, subbands, out, t);
+  return strided(h, subbands, out, stride, t);
 }
 
 TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
-  if (stride != 1) return strided(h, subbands, out, stride, t);
-  block(h, subbands, out, 1, t);
+  entry(h, subbands, out, stride, t);
 }
 
 TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
-  if (stride != 1) return strided(h, subbands, out, stride, t);
-  block(h, subbands, out, 1, t);
+  entry(h, subbands, out, stride, t);
 }
 
 TARGET std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
                        unsigned t) {
-  return block(h, subbands, out, stride, t);
+  return entry(h, subbands, out, stride, t);
 }
 
 template <class Out>
