@@ -162,25 +162,31 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
 template <class Out>
 INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride);
 
+// The four doubles of x as floats in the even lanes, in order or reversed.
+INLINE __m256 spread(v4 x) {
+  return _mm256_castsi256_ps(_mm256_cvtepu32_epi64(_mm_castps_si128(_mm256_cvtpd_ps(x))));
+}
+INLINE __m256 spread_reversed(v4 x, __m256i order) {
+  return _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(x)), order);
+}
+
 // Interleaved stereo, every other double or float, by masked stores of the
 // window's sums as they are: acc[q] holds outputs 1 + 4q .. 4 + 4q, acc[4 + q]
 // outputs 31 - 4q down to 28 - 4q (acc[7]: 19, 18, 17, unused), o0 output 0.
 template <class Out>
 INLINE void store2(const v4 *acc, v2 o0, Out *out) {
   if constexpr (sizeof(Out) == sizeof(float)) {
-    const __m128i even = _mm_set_epi32(0, -1, 0, -1);
+    // Each group's four floats spread to the even lanes of a register, in
+    // output order, and written by one masked store. Group 7 (19, 18, 17,
+    // unused) writes the unused one over output 16, which group 3 rewrites.
+    const __m256i even = _mm256_set_epi32(0, -1, 0, -1, 0, -1, 0, -1);
+    const __m256i down = _mm256_set_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    _mm256_maskstore_ps(out + 32, even, spread_reversed(acc[7], down));
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      const __m128 f = _mm256_cvtpd_ps(acc[q]), b = _mm256_cvtpd_ps(acc[4 + q]);
-      _mm_maskstore_ps(out + 2 * (1 + 4 * q), even, _mm_unpacklo_ps(f, f));
-      _mm_maskstore_ps(out + 2 * (3 + 4 * q), even, _mm_unpackhi_ps(f, f));
-      if (q < 3) {  // b = (31 - 4q, 30 - 4q, 29 - 4q, 28 - 4q)
-        _mm_maskstore_ps(out + 2 * (28 - 4 * q), even, _mm_shuffle_ps(b, b, 0xaf));  // 3, 3, 2, 2
-        _mm_maskstore_ps(out + 2 * (30 - 4 * q), even, _mm_shuffle_ps(b, b, 0x05));  // 1, 1, 0, 0
-      } else {                                                         // b = (19, 18, 17, unused)
-        _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(b, b, 0x5a));  // 2, 2, 1, 1
-        _mm_store_ss(out + 38, b);
-      }
+      _mm256_maskstore_ps(out + 2 * (1 + 4 * q), even, spread(acc[q]));
+      if (q < 3)
+        _mm256_maskstore_ps(out + 2 * (28 - 4 * q), even, spread_reversed(acc[4 + q], down));
     }
     _mm_store_ss(out, _mm_cvtsd_ss(_mm_setzero_ps(), o0));
   } else {
