@@ -127,40 +127,50 @@ SYNTHTAB_COLD const Kernel &settled(synthtab_synth *s) {
   return k;
 }
 
-// The kernel for the next block of s and its history: on the usual path s
-// last ran under the current kernel, here.
-inline const Kernel &ready(synthtab_synth *s) {
-  const Kernel *k = current.load(std::memory_order_acquire);
-  return s->priv_self == s && s->priv_kernel == k ? *k : settled(s);
-}
-
 inline unsigned next(synthtab_synth *s) {
   const unsigned t = s->priv_t;
   s->priv_t = (t + 1) % 16;
   return t;
 }
 
+// One block through the kernel's entry for the format (Entry is the Kernel
+// member). On the usual path s last ran under the current kernel and the
+// call goes straight on; any other path (first block, a move, a kernel
+// switch) is a tail call out of line, so the usual one needs no stack frame.
+template <auto Entry, class Out>
+SYNTHTAB_COLD auto slow(synthtab_synth *s, const double *subbands, Out *out, ptrdiff_t stride) {
+  const Kernel &k = settled(s);  // may move the region: priv_align after it
+  return (k.*Entry)(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
+}
+
+template <auto Entry, class Out>
+inline auto run(synthtab_synth *s, const double *subbands, Out *out, ptrdiff_t stride) {
+  const Kernel *k = current.load(std::memory_order_acquire);
+  if (s->priv_self != s || s->priv_kernel != k) return slow<Entry>(s, subbands, out, stride);
+  return (k->*Entry)(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
+}
+
 }  // namespace
 }  // namespace synthtab::kernel
 
-using synthtab::kernel::next;
-using synthtab::kernel::ready;
+using synthtab::kernel::Kernel;
+using synthtab::kernel::run;
 
 void synthtab_synth_init(synthtab_synth *s) { std::memset(s, 0, sizeof *s); }
 
 void synthtab_synth_f64(synthtab_synth *s, const double subbands[32], double *out,
                         ptrdiff_t stride) {
-  ready(s).f64(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
+  run<&Kernel::f64>(s, subbands, out, stride);
 }
 
 void synthtab_synth_f32(synthtab_synth *s, const double subbands[32], float *out,
                         ptrdiff_t stride) {
-  ready(s).f32(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
+  run<&Kernel::f32>(s, subbands, out, stride);
 }
 
 size_t synthtab_synth_s16(synthtab_synth *s, const double subbands[32], int16_t *out,
                           ptrdiff_t stride) {
-  return ready(s).s16(s->priv_hist + s->priv_align, subbands, out, stride, next(s));
+  return run<&Kernel::s16>(s, subbands, out, stride);
 }
 
 const char *synthtab_kernel(void) { return synthtab::kernel::active().name; }

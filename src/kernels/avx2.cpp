@@ -162,25 +162,31 @@ INLINE std::size_t to_pcm16(v4 *x, int16_t *out, std::ptrdiff_t stride);
 template <class Out>
 INLINE void store_groups(const v4 *x, Out *out, std::ptrdiff_t stride);
 
+// The four doubles of x as floats in the even lanes, in order or reversed.
+INLINE __m256 spread(v4 x) {
+  return _mm256_castsi256_ps(_mm256_cvtepu32_epi64(_mm_castps_si128(_mm256_cvtpd_ps(x))));
+}
+INLINE __m256 spread_reversed(v4 x, __m256i order) {
+  return _mm256_permutevar8x32_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(x)), order);
+}
+
 // Interleaved stereo, every other double or float, by masked stores of the
 // window's sums as they are: acc[q] holds outputs 1 + 4q .. 4 + 4q, acc[4 + q]
 // outputs 31 - 4q down to 28 - 4q (acc[7]: 19, 18, 17, unused), o0 output 0.
 template <class Out>
 INLINE void store2(const v4 *acc, v2 o0, Out *out) {
   if constexpr (sizeof(Out) == sizeof(float)) {
-    const __m128i even = _mm_set_epi32(0, -1, 0, -1);
+    // Each group's four floats spread to the even lanes of a register, in
+    // output order, and written by one masked store. Group 7 (19, 18, 17,
+    // unused) writes the unused one over output 16, which group 3 rewrites.
+    const __m256i even = _mm256_set_epi32(0, -1, 0, -1, 0, -1, 0, -1);
+    const __m256i down = _mm256_set_epi32(0, 0, 1, 1, 2, 2, 3, 3);
+    _mm256_maskstore_ps(out + 32, even, spread_reversed(acc[7], down));
 #pragma GCC unroll 4
     for (int q = 0; q < 4; q++) {
-      const __m128 f = _mm256_cvtpd_ps(acc[q]), b = _mm256_cvtpd_ps(acc[4 + q]);
-      _mm_maskstore_ps(out + 2 * (1 + 4 * q), even, _mm_unpacklo_ps(f, f));
-      _mm_maskstore_ps(out + 2 * (3 + 4 * q), even, _mm_unpackhi_ps(f, f));
-      if (q < 3) {  // b = (31 - 4q, 30 - 4q, 29 - 4q, 28 - 4q)
-        _mm_maskstore_ps(out + 2 * (28 - 4 * q), even, _mm_shuffle_ps(b, b, 0xaf));  // 3, 3, 2, 2
-        _mm_maskstore_ps(out + 2 * (30 - 4 * q), even, _mm_shuffle_ps(b, b, 0x05));  // 1, 1, 0, 0
-      } else {                                                         // b = (19, 18, 17, unused)
-        _mm_maskstore_ps(out + 34, even, _mm_shuffle_ps(b, b, 0x5a));  // 2, 2, 1, 1
-        _mm_store_ss(out + 38, b);
-      }
+      _mm256_maskstore_ps(out + 2 * (1 + 4 * q), even, spread(acc[q]));
+      if (q < 3)
+        _mm256_maskstore_ps(out + 2 * (28 - 4 * q), even, spread_reversed(acc[4 + q], down));
     }
     _mm_store_ss(out, _mm_cvtsd_ss(_mm_setzero_ps(), o0));
   } else {
@@ -279,27 +285,40 @@ INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdi
   return window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride);
 }
 
-// Stride 1 inlined, any other in a function of its own, so that each is
-// compiled as if alone.
+// Stride 1 inlined; stride 2 (interleaved stereo) and any other each in a
+// function of its own, so that each is compiled as if alone and stride 2
+// with its offsets known.
 template <class Out>
-TARGET __attribute__((noinline)) void strided(double *h, const double *subbands, Out *out,
-                                              std::ptrdiff_t stride, unsigned t) {
-  block(h, subbands, out, stride, t);
+TARGET __attribute__((noinline)) std::size_t stereo(double *h, const double *subbands, Out *out,
+                                                    unsigned t) {
+  return block(h, subbands, out, 2, t);
+}
+
+template <class Out>
+TARGET __attribute__((noinline)) std::size_t strided(double *h, const double *subbands, Out *out,
+                                                     std::ptrdiff_t stride, unsigned t) {
+  return block(h, subbands, out, stride, t);
+}
+
+template <class Out>
+INLINE std::size_t entry(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
+                         unsigned t) {
+  if (stride == 1) return block(h, subbands, out, 1, t);
+  if (stride == 2) return stereo(h, subbands, out, t);
+  return strided(h, subbands, out, stride, t);
 }
 
 TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
-  if (stride != 1) return strided(h, subbands, out, stride, t);
-  block(h, subbands, out, 1, t);
+  entry(h, subbands, out, stride, t);
 }
 
 TARGET void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
-  if (stride != 1) return strided(h, subbands, out, stride, t);
-  block(h, subbands, out, 1, t);
+  entry(h, subbands, out, stride, t);
 }
 
 TARGET std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
                        unsigned t) {
-  return block(h, subbands, out, stride, t);
+  return entry(h, subbands, out, stride, t);
 }
 
 template <class Out>
@@ -363,6 +382,21 @@ INLINE void store16(const __m128i *q, int16_t *out, std::ptrdiff_t stride) {
     for (int i = 0; i < 7; i++)
       _mm_storel_epi64(reinterpret_cast<__m128i *>(out + kGroup[i][0]),
                        _mm_packs_epi32(q[i], q[i]));
+  } else if (stride == 2) {
+    // Two groups a register, each sample stored straight from it at an
+    // offset known here.
+#pragma GCC unroll 4
+    for (int i = 0; i < 8; i += 2) {
+      const __m128i g = _mm_packs_epi32(q[i], q[i + 1]);
+      out[2 * kGroup[i][0]] = static_cast<int16_t>(_mm_extract_epi16(g, 0));
+      out[2 * kGroup[i][1]] = static_cast<int16_t>(_mm_extract_epi16(g, 1));
+      out[2 * kGroup[i][2]] = static_cast<int16_t>(_mm_extract_epi16(g, 2));
+      out[2 * kGroup[i][3]] = static_cast<int16_t>(_mm_extract_epi16(g, 3));
+      out[2 * kGroup[i + 1][0]] = static_cast<int16_t>(_mm_extract_epi16(g, 4));
+      out[2 * kGroup[i + 1][1]] = static_cast<int16_t>(_mm_extract_epi16(g, 5));
+      out[2 * kGroup[i + 1][2]] = static_cast<int16_t>(_mm_extract_epi16(g, 6));
+      out[2 * kGroup[i + 1][3]] = static_cast<int16_t>(_mm_extract_epi16(g, 7));
+    }
   } else {
 #pragma GCC unroll 8
     for (int i = 0; i < 8; i++) {

@@ -9,6 +9,7 @@ namespace synthtab::kernel {
 namespace {
 
 struct Neon {
+  static constexpr bool kSlotPointers = true;  // see pair.h
   static std::size_t pcm16(const double *y, int16_t *out, std::ptrdiff_t stride) {
     std::size_t clipped = 0;
     SYNTHTAB_UNROLL(32)

@@ -4,8 +4,10 @@
 // includes this after defining what is its own, and instantiates the entry
 // points with it:
 //   struct Isa { static std::size_t pcm16(const double *y, int16_t *out,
-//                                         std::ptrdiff_t stride); };
-// (32 samples to 16-bit PCM as synthtab_synth_s16 defines it).
+//                                         std::ptrdiff_t stride);
+//                static constexpr bool kSlotPointers; };
+// (32 samples to 16-bit PCM as synthtab_synth_s16 defines it; how the
+// history stores address their rows, see synth()).
 //
 // Synthesis (scheme in kernel.h): the mirrored layout, so every output reads
 // its history row and its window row forwards, the window from decwin's
@@ -177,7 +179,7 @@ SYNTHTAB_INLINE void window(const double *wf, const double *hf, const double *wb
   }
 }
 
-template <class Sink>
+template <bool slot_pointers, class Sink>
 SYNTHTAB_INLINE void synth(double *h, const double *subbands, const Sink &out, unsigned t) {
   v2 z[16];
   neg_dct32(subbands, z);
@@ -186,11 +188,22 @@ SYNTHTAB_INLINE void synth(double *h, const double *subbands, const Sink &out, u
   // slot -t of the forward rows and slot t of the mirror rows.
   const std::size_t p = t & 1, sf = (16 - t) & 15, sb = t;
   double *const run = h + p * kRun, *const other = h + (p ^ 1) * kRun;
+  // With slot_pointers, each store is at a fixed offset from one of four
+  // pointers: targets without a scaled index plus offset address (AArch64)
+  // then need no address arithmetic per row; x86 prefers the index.
+  double *const rf = run + sf, *const rb = run + sb, *const of = other + sf, *const ob = other + sb;
   const auto put = [&](int n, double v) {  // v = -X[n]
-    if (n >= 16) run[16 * (n - 16) + sf] = v;
-    if (n > 16) run[16 * n + sb] = v;
-    if (n <= 16) other[16 * (16 - n) + sf] = v;
-    if (n >= 1 && n < 16) other[16 * (32 - n) + sb] = v;
+    if (slot_pointers) {
+      if (n >= 16) rf[16 * (n - 16)] = v;
+      if (n > 16) rb[16 * n] = v;
+      if (n <= 16) of[16 * (16 - n)] = v;
+      if (n >= 1 && n < 16) ob[16 * (32 - n)] = v;
+    } else {
+      if (n >= 16) run[16 * (n - 16) + sf] = v;
+      if (n > 16) run[16 * n + sb] = v;
+      if (n <= 16) other[16 * (16 - n) + sf] = v;
+      if (n >= 1 && n < 16) other[16 * (32 - n) + sb] = v;
+    }
   };
   SYNTHTAB_UNROLL(16)
   for (int k = 0; k < 16; k++) {
@@ -278,22 +291,22 @@ struct Body {
   template <class Sink>
   __attribute__((noinline)) static void strided(double *h, const double *subbands, Sink out,
                                                 unsigned t) {
-    synth(h, subbands, out, t);
+    synth<Isa::kSlotPointers>(h, subbands, out, t);
   }
   static void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride,
                   unsigned t) {
     if (stride != 1) return strided(h, subbands, F64<false>{out, stride}, t);
-    synth(h, subbands, F64<true>{out, 1}, t);
+    synth<Isa::kSlotPointers>(h, subbands, F64<true>{out, 1}, t);
   }
   static void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride,
                   unsigned t) {
     if (stride != 1) return strided(h, subbands, F32<false>{out, stride}, t);
-    synth(h, subbands, F32<true>{out, 1}, t);
+    synth<Isa::kSlotPointers>(h, subbands, F32<true>{out, 1}, t);
   }
   static std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
                          unsigned t) {
     double y[32];
-    synth(h, subbands, Gather{y}, t);
+    synth<Isa::kSlotPointers>(h, subbands, Gather{y}, t);
     return Isa::pcm16(y, out, stride);
   }
   static void analysis(double *history, const double *in, std::ptrdiff_t stride, double *out,

@@ -10,6 +10,7 @@ namespace synthtab::kernel {
 namespace {
 
 struct Sse2 {
+  static constexpr bool kSlotPointers = false;  // see pair.h
   // Round half away from zero as trunc(x + copysign(0.5 - 2^-54, x)), which is
   // exact for every double; clamp just inside (-32769, 32768) so truncation
   // lands on [-32768, 32767]; a clamped value or NaN counts as clipped, and NaN
