@@ -1,12 +1,13 @@
 #!/bin/sh
 # Instructions per output sample of the integer filterbank (fixed_driver),
-# or of the double scalar kernel (synth_driver) for comparison:
+# or of a double kernel (synth_driver, the scalar one unless KERNEL names
+# another) for comparison:
 #   - in a native build, counted by callgrind over the synthtab_fixed_* (or
 #     synthtab_synth_*) call alone;
 #   - in a cross build, counted under qemu-user one instruction per block
 #     (-singlestep or -one-insn-per-tb, -d exec,nochain), whole program, as the difference between
 #     a run of 120 blocks and one of 20, so start-up drops out.
-#   bench/fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64]
+#   bench/fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64] [KERNEL]
 # BUILD_DIR defaults to build-release; configure it with
 # -DCMAKE_BUILD_TYPE=Release -DSYNTHTAB_BUILD_BENCH=ON (and a toolchain file
 # from cmake/toolchains/ for a cross build; Google Benchmark is not needed
@@ -15,10 +16,10 @@ set -eu
 build=${1:-build-release}
 what=${2:-fixed}
 format=${3:-s16}
-usage="usage: fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64]"
+usage="usage: fixed_count.sh [BUILD_DIR] [fixed|double] [s16|s32|f64] [KERNEL]"
 case $what/$format in
   fixed/s16 | fixed/s32) driver=$build/bench/fixed_driver; args=$format; fn=synthtab_fixed_$format ;;
-  double/s16 | double/f64) driver=$build/bench/synth_driver; args="scalar $format"; fn=synthtab_synth_$format ;;
+  double/s16 | double/f64) driver=$build/bench/synth_driver; args="${4:-scalar} $format"; fn=synthtab_synth_$format ;;
   *) echo "fixed_count.sh: no such measure '$what $format' ($usage)" >&2; exit 2 ;;
 esac
 if [ ! -x "$driver" ]; then
