@@ -36,7 +36,8 @@ install(FILES ${PROJECT_BINARY_DIR}/synthtabConfig.cmake
 install(FILES ${PROJECT_BINARY_DIR}/synthtab.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
 # The README beside what it links to, so its links hold where it is installed.
 install(FILES README.md LICENSE CHANGELOG.md DESTINATION ${CMAKE_INSTALL_DOCDIR})
-install(FILES docs/filterbank.png DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
+file(GLOB _docs docs/*.md docs/*.png)
+install(FILES ${_docs} DESTINATION ${CMAKE_INSTALL_DOCDIR}/docs)
 install(FILES examples/stereo_wav.c examples/roundtrip.c examples/roundtrip.cpp
         DESTINATION ${CMAKE_INSTALL_DOCDIR}/examples)
 # The tool links the static library, so it runs from any prefix as it is;

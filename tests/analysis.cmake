@@ -15,7 +15,7 @@ if(TARGET synthtab_cli)
   target_link_libraries(analyze_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
   target_compile_definitions(analyze_test PRIVATE
     SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
-    SYNTHTAB_README="${PROJECT_SOURCE_DIR}/README.md"
+    SYNTHTAB_README="${PROJECT_SOURCE_DIR}/docs/analysis.md"
     SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
   add_dependencies(analyze_test synthtab_cli)
 endif()

@@ -17,11 +17,14 @@ foreach(example IN ITEMS roundtrip roundtrip_cpp)
                    "-DEXPECT=^delay 481 samples, SNR (8[0-9]|9[0-9]|1[0-9][0-9])\\.[0-9] dB" ${_run})
 endforeach()
 
-# The README's blocks, compiled and run on the build machine (and with the
+# The blocks of the README and docs/, compiled and run on the build machine (and with the
 # sanitizers' runtime when the library carries it).
 if(NOT CMAKE_CROSSCOMPILING)
+  file(GLOB _pages ${PROJECT_SOURCE_DIR}/docs/*.md)
+  list(PREPEND _pages ${PROJECT_SOURCE_DIR}/README.md)
+  list(JOIN _pages "|" _pages)
   add_test(NAME examples/readme_blocks
-           COMMAND ${CMAKE_COMMAND} -DREADME=${PROJECT_SOURCE_DIR}/README.md -DSRC=${PROJECT_SOURCE_DIR}
+           COMMAND ${CMAKE_COMMAND} "-DREADME=${_pages}" -DSRC=${PROJECT_SOURCE_DIR}
                    -DWORK=${CMAKE_CURRENT_BINARY_DIR}/readme_blocks
                    -DCC=${CMAKE_C_COMPILER} -DCXX=${CMAKE_CXX_COMPILER} -DLIB=$<TARGET_FILE:synthtab>
                    "-DINCLUDES=${PROJECT_SOURCE_DIR}/include|${PROJECT_BINARY_DIR}/include"

@@ -1,8 +1,8 @@
-# Every C and C++ block of the README either compiles as it stands (strict
+# Every C and C++ block of the README and docs/ either compiles as it stands (strict
 # C99 or C++17, warnings as errors; a block with a main() is linked with the
 # shared library and run) or is an excerpt that a marker line right above it,
 # <!-- excerpt: examples/FILE -->, names, and that FILE holds verbatim.
-#   cmake -DREADME=README.md -DSRC=<source dir> -DWORK=<scratch dir> -DCC=... -DCXX=...
+#   cmake -DREADME='README.md|docs/a.md|...' -DSRC=<source dir> -DWORK=<scratch dir> -DCC=... -DCXX=...
 #         -DINCLUDES=a|b -DLIB=libsynthtab.so [-DFLAGS=...] -P readme_blocks.cmake
 cmake_minimum_required(VERSION 3.25)
 string(REPLACE "|" ";" INCLUDES "${INCLUDES}")
@@ -10,7 +10,12 @@ list(TRANSFORM INCLUDES PREPEND -I)
 get_filename_component(libdir ${LIB} DIRECTORY)
 file(REMOVE_RECURSE ${WORK})
 file(MAKE_DIRECTORY ${WORK})
-file(READ ${README} rest)
+string(REPLACE "|" ";" README "${README}")
+set(rest "")
+foreach(page IN LISTS README)
+  file(READ ${page} text)
+  string(APPEND rest "\n${text}")
+endforeach()
 set(n 0)
 set(compiled 0)
 set(quoted 0)
