@@ -11,7 +11,7 @@ write_basic_package_version_file(${PROJECT_BINARY_DIR}/synthtabConfigVersion.cma
   COMPATIBILITY SameMajorVersion)
 
 # Lets another build use this build tree directly with find_package.
-export(TARGETS synthtab synthtab_static NAMESPACE synthtab::
+export(TARGETS ${SYNTHTAB_LIBRARIES} NAMESPACE synthtab::
        FILE ${PROJECT_BINARY_DIR}/synthtabTargets.cmake)
 
 # pkg-config finds the prefix from the .pc file's own place, so an installed
@@ -23,7 +23,7 @@ if(NOT SYNTHTAB_INSTALL)
   return()
 endif()
 
-install(TARGETS synthtab synthtab_static EXPORT synthtabTargets
+install(TARGETS ${SYNTHTAB_LIBRARIES} EXPORT synthtabTargets
         RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}

@@ -12,9 +12,15 @@ if(PROJECT_IS_TOP_LEVEL)
     set(SYNTHTAB_BUILD_TESTS ON)
   endif()
 endif()
+# Bare metal (cmake/arm-none-eabi.cmake): the static library alone, built as
+# firmware is (src/CMakeLists.txt).
+set(SYNTHTAB_BAREMETAL OFF)
+if(CMAKE_SYSTEM_NAME STREQUAL "Generic")
+  set(SYNTHTAB_BAREMETAL ON)
+endif()
 # The tool is POSIX-only (libsndfile, POSIX file replacement): off on Windows.
 set(_tools ${PROJECT_IS_TOP_LEVEL})
-if(WIN32)
+if(WIN32 OR SYNTHTAB_BAREMETAL)
   set(_tools OFF)
 endif()
 option(SYNTHTAB_BUILD_TOOLS "Build the synthtab command-line tool" ${_tools})

@@ -11,6 +11,7 @@
 #include <cstdint>
 
 #include "extended.h"
+#include "kernels/fixed_kernel.h"  // WindowRest
 #include "synthesis_window_nano.h"  // generated from data/synthesis-window.txt
 
 namespace {
@@ -75,3 +76,32 @@ constexpr bool window_sums_below_4() {
 static_assert(window_sums_below_4(), "a window sum could overflow 64 bits");
 
 }  // namespace
+
+// The window values that are not multiples of 2^14, for the window sums built
+// from 32-bit products (fixed_kernel.h): the window's decimals are multiples
+// of 2^-16, but nine decimals round 40 of them to 2^14 k +- 1 at this scale.
+namespace synthtab::fixed {
+namespace {
+
+constexpr WindowRest make_rest() {
+  WindowRest r{};
+  int n = 0;
+  for (int j = 0; j < 32; j++) {
+    r.start[j] = static_cast<uint8_t>(n);
+    for (int c = 0; c < 16; c++) {
+      const int32_t rest = synthtab_fixed_tab.win[j][c] & ((1 << 14) - 1);
+      if (rest == 0) continue;
+      if ((rest != 1 && rest != (1 << 14) - 1) || n == int{sizeof r.entry}) return WindowRest{};
+      r.entry[n++] = static_cast<uint8_t>(c | (rest == 1 ? 0 : 16));
+    }
+  }
+  r.start[32] = static_cast<uint8_t>(n);
+  return r;
+}
+
+}  // namespace
+
+constexpr WindowRest kWindowRest = make_rest();
+static_assert(kWindowRest.start[32] != 0, "window values too far from multiples of 2^14");
+
+}  // namespace synthtab::fixed

@@ -36,12 +36,37 @@ constexpr int kDct = 24;
 constexpr int kShift16 = kDct + SYNTHTAB_FIXED_WIN_BITS - 15;
 constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 
+// Thumb-1 (Cortex-M0/M0+/M23) has a 32 x 32 -> 32-bit multiply alone: a
+// 64-bit product there is a call to the compiler's helper, so the products
+// below are built from 32-bit ones instead, exactly, to the same integers.
+#if defined(__thumb__) && !defined(__thumb2__)
+#define SYNTHTAB_FIXED_MUL32 1
+#endif
+
 // x times factor k of the stage, rounded to nearest (halves up).
 template <int Stage>
 inline int32_t mul(int32_t x, int k) {
   constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
-  const int64_t p = int64_t{x} * synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
+  const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
+#if defined(SYNTHTAB_FIXED_MUL32)
+  // x c + 2^(q-1) from 16-bit halves (c > 0, so ch and cl are unsigned):
+  // hi:lo = xh ch 2^32 + (xh cl + xl ch) 2^16 + xl cl, each product exact.
+  const uint32_t xl = static_cast<uint32_t>(x) & 0xffff, cl = static_cast<uint32_t>(c) & 0xffff;
+  const int32_t xh = x >> 16, ch = c >> 16;
+  const int32_t m1 = xh * static_cast<int32_t>(cl), m2 = static_cast<int32_t>(xl) * ch;
+  uint32_t lo = xl * cl + (uint32_t{1} << (q - 1));
+  int32_t hi = xh * ch + (lo < xl * cl);
+  const int32_t ms[2] = {m1, m2};
+  for (const int32_t m : ms) {
+    const uint32_t add = static_cast<uint32_t>(m) << 16;
+    lo += add;
+    hi += (m >> 16) + (lo < add);
+  }
+  return static_cast<int32_t>((static_cast<uint32_t>(hi) << (32 - q)) | (lo >> q));
+#else
+  const int64_t p = int64_t{x} * c;
   return static_cast<int32_t>((p + (int64_t{1} << (q - 1))) >> q);
+#endif
 }
 
 // x[k] = X[k] of in[0..N-1] by halving, as kernel.h describes: the DCTs of
@@ -89,7 +114,108 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
 }
 
 // Output j (0..31) of the block sums window row j from column t against
-// history row j for j <= 16, row 32 - j for j > 16 (tables in fixed.h).
+// history row j for j <= 16, row 32 - j for j > 16 (tables in fixed.h):
+// 16 products each, 32 x 32 -> 64-bit multiply-accumulates where the CPU has
+// them. Outputs j and 32 - j read the same history row, so they are summed
+// together and each history value is loaded once.
+#if !defined(SYNTHTAB_FIXED_MUL32)
+inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
+                        int64_t *b) {
+  int64_t x = 0, y = 0;
+  SYNTHTAB_UNROLL(16)
+  for (int i = 0; i < 16; i++) {
+    x += int64_t{w[i]} * r[i];
+    y += int64_t{v[i]} * r[i];
+  }
+  *a = x;
+  *b = y;
+}
+
+inline int64_t window_sum(const int32_t *w, const int32_t *r) {
+  int64_t x = 0;
+  SYNTHTAB_UNROLL(16)
+  for (int i = 0; i < 16; i++) x += int64_t{w[i]} * r[i];
+  return x;
+}
+#endif
+
+// The window values w = 2^14 k + r (k = w >> 14) whose rest r is not 0, in
+// row j = 0..31 at columns c = 0..15: entry[start[j] .. start[j + 1] - 1],
+// each c, plus 16 where r is 2^14 - 1 (r is 1 otherwise). The others are all
+// multiples of 2^14. Made and checked by fixed_tables.cpp.
+struct WindowRest {
+  uint8_t start[33];
+  uint8_t entry[48];
+};
+extern const WindowRest kWindowRest;
+
+#if defined(SYNTHTAB_FIXED_MUL32)
+// With 32-bit products alone. A window value is w = 2^14 k + r, k = w >> 14,
+// |k| < 2^17, r nearly always 0 (kWindowRest lists the others), so the sum
+// is 2^14 T + R, T = sum of x k, R = sum of x r. A history value |x| < 2^31
+// splits as x = xh 2^18 + xl, xl in [0, 2^18), and T = V 2^18 + U with
+//   V = sum xh k, exact in 32 bits: |xh| < 2^13 against sum |k| < 2^18
+//       (the window sums' bound, fixed_tables.cpp);
+//   U = sum xl k, up to 2^39, kept mod 2^32, and recovered from
+//   E = sum xl (k >> 8), exact (below 2^29): U - 2^8 E = sum xl (k & 255)
+//       lies in [0, 2^31), so it is (U - 2^8 E) mod 2^32.
+// Three multiplies and three adds a product, no carries.
+struct Sums {
+  int32_t v = 0, e = 0;
+  uint32_t u = 0;
+  void add(int32_t xh, uint32_t xl, int32_t w) {
+    const int32_t k = w >> 14;
+    v += xh * k;
+    u += xl * static_cast<uint32_t>(k);
+    e += static_cast<int32_t>(xl) * (w >> 22);
+  }
+  // The sum, with R for window row j from column t against history row r.
+  int64_t sum(int j, unsigned t, const int32_t *r) const {
+    const uint32_t rest = u - (static_cast<uint32_t>(e) << 8);
+    int64_t s = (int64_t{v} * (1 << 18) + int64_t{e} * (1 << 8) + rest) * (1 << 14);
+    for (int i = kWindowRest.start[j]; i < kWindowRest.start[j + 1]; i++) {
+      const unsigned c = kWindowRest.entry[i];
+      const int32_t x = r[(c - t) & 15];
+      s += c & 16 ? int64_t{x} * ((1 << 14) - 1) : x;
+    }
+    return s;
+  }
+};
+
+// Window row j from column t, as a pointer into synthtab_fixed_tab.win.
+inline void row_of(const int32_t *w, int *j, unsigned *t) {
+  const auto at = static_cast<unsigned>(w - synthtab_fixed_tab.win[0]);
+  *j = static_cast<int>(at / 32);
+  *t = at % 32;
+}
+
+inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
+                        int64_t *b) {
+  Sums x, y;
+  SYNTHTAB_UNROLL(16)
+  for (int i = 0; i < 16; i++) {
+    const int32_t xh = r[i] >> 18;
+    const uint32_t xl = static_cast<uint32_t>(r[i]) & 0x3ffff;
+    x.add(xh, xl, w[i]);
+    y.add(xh, xl, v[i]);
+  }
+  int j;
+  unsigned t;
+  row_of(w, &j, &t);
+  *a = x.sum(j, t, r);
+  *b = y.sum(32 - j, t, r);
+}
+
+inline int64_t window_sum(const int32_t *w, const int32_t *r) {
+  Sums x;
+  SYNTHTAB_UNROLL(16)
+  for (int i = 0; i < 16; i++) x.add(r[i] >> 18, static_cast<uint32_t>(r[i]) & 0x3ffff, w[i]);
+  int j;
+  unsigned t;
+  row_of(w, &j, &t);
+  return x.sum(j, t, r);
+}
+#endif
 
 // A window sum (kDct + SYNTHTAB_FIXED_WIN_BITS fraction bits) to the output
 // format: rounded, halves away from zero, and clipped. Returns 1 if clipped.
