@@ -159,28 +159,26 @@ extern const WindowRest kWindowRest;
 //   U = sum xl k, up to 2^39, kept mod 2^32, and recovered from
 //   E = sum xl (k >> 8), exact (below 2^29): U - 2^8 E = sum xl (k & 255)
 //       lies in [0, 2^31), so it is (U - 2^8 E) mod 2^32.
-// Three multiplies and three adds a product, no carries.
-struct Sums {
-  int32_t v = 0, e = 0;
-  uint32_t u = 0;
-  void add(int32_t xh, uint32_t xl, int32_t w) {
-    const int32_t k = w >> 14;
-    v += xh * k;
-    u += xl * static_cast<uint32_t>(k);
-    e += static_cast<int32_t>(xl) * (w >> 22);
+// Three multiplies and three adds a product, no carries; fixed_thumb1.cpp
+// forms V, E and U (sums[0..2], and sums[3..5] for a second row).
+extern "C" void synthtab_fixed_sums_thumb1(const int32_t *wa, const int32_t *wb, const int32_t *x,
+                                           int32_t *sums);
+
+// The window sum from V, E, U, with R for window row j from column t against
+// history row r.
+inline int64_t window_total(const int32_t *vue, int j, unsigned t, const int32_t *r) {
+  // 2^14 T = V 2^32 + E 2^22 + (U - 2^8 E) 2^14, in 32-bit halves.
+  const uint32_t e = static_cast<uint32_t>(vue[1]), rest = static_cast<uint32_t>(vue[2]) - (e << 8);
+  const uint32_t lo1 = e << 22, lo = lo1 + (rest << 14);
+  const int32_t hi = vue[0] + (vue[1] >> 10) + static_cast<int32_t>(rest >> 18) + (lo < lo1);
+  int64_t s = static_cast<int64_t>((uint64_t{static_cast<uint32_t>(hi)} << 32) | lo);
+  for (int i = kWindowRest.start[j]; i < kWindowRest.start[j + 1]; i++) {
+    const unsigned c = kWindowRest.entry[i];
+    const int32_t x = r[(c - t) & 15];
+    s += c & 16 ? int64_t{x} * ((1 << 14) - 1) : x;
   }
-  // The sum, with R for window row j from column t against history row r.
-  int64_t sum(int j, unsigned t, const int32_t *r) const {
-    const uint32_t rest = u - (static_cast<uint32_t>(e) << 8);
-    int64_t s = (int64_t{v} * (1 << 18) + int64_t{e} * (1 << 8) + rest) * (1 << 14);
-    for (int i = kWindowRest.start[j]; i < kWindowRest.start[j + 1]; i++) {
-      const unsigned c = kWindowRest.entry[i];
-      const int32_t x = r[(c - t) & 15];
-      s += c & 16 ? int64_t{x} * ((1 << 14) - 1) : x;
-    }
-    return s;
-  }
-};
+  return s;
+}
 
 // Window row j from column t, as a pointer into synthtab_fixed_tab.win.
 inline void row_of(const int32_t *w, int *j, unsigned *t) {
@@ -191,29 +189,22 @@ inline void row_of(const int32_t *w, int *j, unsigned *t) {
 
 inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
                         int64_t *b) {
-  Sums x, y;
-  SYNTHTAB_UNROLL(16)
-  for (int i = 0; i < 16; i++) {
-    const int32_t xh = r[i] >> 18;
-    const uint32_t xl = static_cast<uint32_t>(r[i]) & 0x3ffff;
-    x.add(xh, xl, w[i]);
-    y.add(xh, xl, v[i]);
-  }
+  int32_t sums[6];
+  synthtab_fixed_sums_thumb1(w, v, r, sums);
   int j;
   unsigned t;
   row_of(w, &j, &t);
-  *a = x.sum(j, t, r);
-  *b = y.sum(32 - j, t, r);
+  *a = window_total(sums, j, t, r);
+  *b = window_total(sums + 3, 32 - j, t, r);
 }
 
 inline int64_t window_sum(const int32_t *w, const int32_t *r) {
-  Sums x;
-  SYNTHTAB_UNROLL(16)
-  for (int i = 0; i < 16; i++) x.add(r[i] >> 18, static_cast<uint32_t>(r[i]) & 0x3ffff, w[i]);
+  int32_t sums[6];
+  synthtab_fixed_sums_thumb1(w, nullptr, r, sums);
   int j;
   unsigned t;
   row_of(w, &j, &t);
-  return x.sum(j, t, r);
+  return window_total(sums, j, t, r);
 }
 #endif
 
