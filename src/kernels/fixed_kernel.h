@@ -43,26 +43,32 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 #define SYNTHTAB_FIXED_MUL32 1
 #endif
 
-// x times factor k of the stage, rounded to nearest (halves up).
-template <int Stage>
-inline int32_t mul(int32_t x, int k) {
-  constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
-  const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
 #if defined(SYNTHTAB_FIXED_MUL32)
-  // x c + 2^(q-1) from 16-bit halves (c > 0, so ch and cl are unsigned):
-  // hi:lo = xh ch 2^32 + (xh cl + xl ch) 2^16 + xl cl, each product exact.
+// (x c + 2^(q-1)) >> q for c > 0, from 16-bit halves (ch and cl unsigned):
+// hi:lo = xh ch 2^32 + (xh cl + xl ch) 2^16 + xl cl, each product exact.
+// One copy, not inlined: 80 inlined copies would cost kilobytes of flash.
+__attribute__((noinline)) inline int32_t mul_round(int32_t x, int32_t c, int q) {
   const uint32_t xl = static_cast<uint32_t>(x) & 0xffff, cl = static_cast<uint32_t>(c) & 0xffff;
   const int32_t xh = x >> 16, ch = c >> 16;
-  const int32_t m1 = xh * static_cast<int32_t>(cl), m2 = static_cast<int32_t>(xl) * ch;
+  const int32_t ms[2] = {xh * static_cast<int32_t>(cl), static_cast<int32_t>(xl) * ch};
   uint32_t lo = xl * cl + (uint32_t{1} << (q - 1));
   int32_t hi = xh * ch + (lo < xl * cl);
-  const int32_t ms[2] = {m1, m2};
   for (const int32_t m : ms) {
     const uint32_t add = static_cast<uint32_t>(m) << 16;
     lo += add;
     hi += (m >> 16) + (lo < add);
   }
   return static_cast<int32_t>((static_cast<uint32_t>(hi) << (32 - q)) | (lo >> q));
+}
+#endif
+
+// x times factor k of the stage, rounded to nearest (halves up).
+template <int Stage>
+inline int32_t mul(int32_t x, int k) {
+  constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
+  const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
+#if defined(SYNTHTAB_FIXED_MUL32)
+  return mul_round(x, c, q);
 #else
   const int64_t p = int64_t{x} * c;
   return static_cast<int32_t>((p + (int64_t{1} << (q - 1))) >> q);
