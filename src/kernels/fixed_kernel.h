@@ -165,19 +165,14 @@ extern const WindowRest kWindowRest;
 //   U = sum xl k, up to 2^39, kept mod 2^32, and recovered from
 //   E = sum xl (k >> 8), exact (below 2^29): U - 2^8 E = sum xl (k & 255)
 //       lies in [0, 2^31), so it is (U - 2^8 E) mod 2^32.
-// Three multiplies and three adds a product, no carries; fixed_thumb1.cpp
-// forms V, E and U (sums[0..2], and sums[3..5] for a second row).
+// Three multiplies and three adds a product, no carries. fixed_thumb1.cpp
+// forms V, E and U and from them 2^14 T (sums[0], and sums[1] for a second
+// row).
 extern "C" void synthtab_fixed_sums_thumb1(const int32_t *wa, const int32_t *wb, const int32_t *x,
-                                           int32_t *sums);
+                                           int64_t *sums);
 
-// The window sum from V, E, U, with R for window row j from column t against
-// history row r.
-inline int64_t window_total(const int32_t *vue, int j, unsigned t, const int32_t *r) {
-  // 2^14 T = V 2^32 + E 2^22 + (U - 2^8 E) 2^14, in 32-bit halves.
-  const uint32_t e = static_cast<uint32_t>(vue[1]), rest = static_cast<uint32_t>(vue[2]) - (e << 8);
-  const uint32_t lo1 = e << 22, lo = lo1 + (rest << 14);
-  const int32_t hi = vue[0] + (vue[1] >> 10) + static_cast<int32_t>(rest >> 18) + (lo < lo1);
-  int64_t s = static_cast<int64_t>((uint64_t{static_cast<uint32_t>(hi)} << 32) | lo);
+// 2^14 T plus R, for window row j from column t against history row r.
+inline int64_t window_total(int64_t s, int j, unsigned t, const int32_t *r) {
   for (int i = kWindowRest.start[j]; i < kWindowRest.start[j + 1]; i++) {
     const unsigned c = kWindowRest.entry[i];
     const int32_t x = r[(c - t) & 15];
@@ -195,22 +190,22 @@ inline void row_of(const int32_t *w, int *j, unsigned *t) {
 
 inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
                         int64_t *b) {
-  int32_t sums[6];
+  int64_t sums[2];
   synthtab_fixed_sums_thumb1(w, v, r, sums);
   int j;
   unsigned t;
   row_of(w, &j, &t);
-  *a = window_total(sums, j, t, r);
-  *b = window_total(sums + 3, 32 - j, t, r);
+  *a = window_total(sums[0], j, t, r);
+  *b = window_total(sums[1], 32 - j, t, r);
 }
 
 inline int64_t window_sum(const int32_t *w, const int32_t *r) {
-  int32_t sums[6];
-  synthtab_fixed_sums_thumb1(w, nullptr, r, sums);
+  int64_t sum;
+  synthtab_fixed_sums_thumb1(w, nullptr, r, &sum);
   int j;
   unsigned t;
   row_of(w, &j, &t);
-  return window_total(sums, j, t, r);
+  return window_total(sum, j, t, r);
 }
 #endif
 
@@ -219,8 +214,14 @@ inline int64_t window_sum(const int32_t *w, const int32_t *r) {
 // 16-bit output takes the top word alone (the shift is 39).
 inline int put(int64_t acc, int16_t *out) {
   static_assert(kShift16 > 32, "the top word holds the result");
+#if defined(SYNTHTAB_FIXED_MUL32)
+  // In 32-bit halves: subtracting 1 borrows from the top word when the low one is 0.
+  const auto hi = static_cast<int32_t>(acc >> 32);
+  const int32_t top = hi + (1 << (kShift16 - 33)) - (hi < 0 && static_cast<uint32_t>(acc) == 0);
+#else
   const int32_t top =
       static_cast<int32_t>((acc + (int64_t{1} << (kShift16 - 1)) - (acc < 0)) >> 32);
+#endif
   int32_t r = top >> (kShift16 - 32);
   const int clip = static_cast<uint32_t>(r) + 32768u > 65535u;
   if (clip) r = r < 0 ? -32768 : 32767;
@@ -229,6 +230,18 @@ inline int put(int64_t acc, int16_t *out) {
 }
 
 inline int put(int64_t acc, int32_t *out) {
+#if defined(SYNTHTAB_FIXED_MUL32)
+  // In 32-bit halves: the rounded sum's top word must lie in [-2^22, 2^22).
+  const auto lo = static_cast<uint32_t>(acc);
+  const uint32_t add = (uint32_t{1} << (kShift32 - 1)) - (acc < 0), sum = lo + add;
+  const auto hi = static_cast<int32_t>(acc >> 32) + (sum < add);
+  if (static_cast<uint32_t>(hi) + (1u << (kShift32 - 1)) >= (1u << kShift32)) {
+    *out = hi < 0 ? INT32_MIN : INT32_MAX;
+    return 1;
+  }
+  *out = static_cast<int32_t>((static_cast<uint32_t>(hi) << (32 - kShift32)) | (sum >> kShift32));
+  return 0;
+#else
   const int64_t r = (acc + (int64_t{1} << (kShift32 - 1)) - (acc < 0)) >> kShift32;
   if (r > INT32_MAX || r < INT32_MIN) {
     *out = r < 0 ? INT32_MIN : INT32_MAX;
@@ -236,6 +249,7 @@ inline int put(int64_t acc, int32_t *out) {
   }
   *out = static_cast<int32_t>(r);
   return 0;
+#endif
 }
 
 // A kernel: the two calls. The library's kernel choice (kernel.h) decides

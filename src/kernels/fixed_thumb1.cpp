@@ -7,9 +7,9 @@
 #include "fixed_kernel.h"
 
 #if defined(SYNTHTAB_FIXED_MUL32)
-// synthtab_fixed_sums_thumb1(wa, wb, x, out): out[0..2] = v, e, u of window
-// row wa against history row x, out[3..5] of row wb; wb may be null (one
-// output alone).
+// synthtab_fixed_sums_thumb1(wa, wb, x, out): out[0] = 2^14 T of window row
+// wa against history row x (fixed_kernel.h: V 2^32 + E 2^22 + (U - 2^8 E) 2^14),
+// out[1] the same of row wb; wb may be null (one output alone).
 __asm__(R"(
   .syntax unified
   .section .text.synthtab_fixed_sums_thumb1,"ax",%progbits
@@ -37,8 +37,23 @@ __asm__(R"(
   muls r6, r4
   add \u, r6
 .endm
+.macro SYNTHTAB_T v, e, u          @ r0!: lo, hi of 2^14 T from V, E, U; r5 = 0
+  mov r1, \e
+  mov r2, \u
+  lsls r3, r1, #8
+  subs r2, r2, r3                  @ rest = U - 2^8 E, in [0, 2^31)
+  lsls r3, r1, #22
+  lsls r6, r2, #14
+  asrs r4, r1, #10
+  lsrs r2, r2, #18
+  adds r4, r4, r2
+  add r4, \v
+  adds r3, r3, r6                  @ lo, and its carry into hi
+  adcs r4, r5
+  stm r0!, {r3, r4}
+.endm
 synthtab_fixed_sums_thumb1:
-  push {r3, r4, r5, r6, r7, lr}
+  push {r1, r3, r4, r5, r6, r7, lr}
   mov r4, r8
   mov r5, r9
   mov r6, r10
@@ -67,23 +82,23 @@ synthtab_fixed_sums_thumb1:
   SYNTHTAB_W \s, r0, r8, r9, r10
   .endr
 3:
-  ldr r0, [sp, #16]
-  mov r1, r8
-  mov r2, r9
-  mov r3, r10
-  stm r0!, {r1, r2, r3}
-  mov r1, r11
-  mov r2, r12
-  mov r3, lr
-  stm r0!, {r1, r2, r3}
+  ldr r0, [sp, #20]
+  movs r5, #0
+  SYNTHTAB_T r8, r9, r10
+  ldr r1, [sp, #16]
+  cmp r1, #0
+  beq 4f
+  SYNTHTAB_T r11, r12, lr
+4:
   pop {r4, r5, r6, r7}
   mov r8, r4
   mov r9, r5
   mov r10, r6
   mov r11, r7
-  pop {r3, r4, r5, r6, r7, pc}
+  pop {r1, r3, r4, r5, r6, r7, pc}
   .size synthtab_fixed_sums_thumb1, .-synthtab_fixed_sums_thumb1
   .purgem SYNTHTAB_X
   .purgem SYNTHTAB_W
+  .purgem SYNTHTAB_T
 )");
 #endif
