@@ -17,17 +17,10 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
   const int32_t *run;
   const unsigned t = store(f, x, &run);
 
-  // Output j sums window row j from column t against history row j, output
-  // 32 - j window row 32 - j against the same row.
+  int64_t sums[32];
+  window_sums(run, t, sums);
   size_t clipped = 0;
-  const int32_t *const w = synthtab_fixed_tab.win[0] + t;
-  clipped += put(window_sum(w, run), out);
-  for (int j = 1; j < 16; j++) {
-    int64_t a, b;
-    window_sums(w + 32 * j, w + 32 * (32 - j), run + 16 * j, &a, &b);
-    clipped += put(a, out + j * stride) + put(b, out + (32 - j) * stride);
-  }
-  clipped += put(window_sum(w + 32 * 16, run + 16 * 16), out + 16 * stride);
+  for (int j = 0; j < 32; j++) clipped += put(sums[j], out + j * stride);
   return clipped;
 }
 

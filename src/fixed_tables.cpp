@@ -85,23 +85,22 @@ namespace {
 
 constexpr WindowRest make_rest() {
   WindowRest r{};
-  int n = 0;
   for (int j = 0; j < 32; j++) {
-    r.start[j] = static_cast<uint8_t>(n);
     for (int c = 0; c < 16; c++) {
       const int32_t rest = synthtab_fixed_tab.win[j][c] & ((1 << 14) - 1);
       if (rest == 0) continue;
-      if ((rest != 1 && rest != (1 << 14) - 1) || n == int{sizeof r.entry}) return WindowRest{};
-      r.entry[n++] = static_cast<uint8_t>(c | (rest == 1 ? 0 : 16));
+      if ((rest != 1 && rest != (1 << 14) - 1) || r.count == sizeof r.entry / sizeof r.entry[0])
+        return WindowRest{};
+      const int h = j <= 16 ? j : 32 - j;
+      r.entry[r.count++] = static_cast<uint16_t>(j << 10 | (rest == 1 ? 0 : 512) | (16 * h + c));
     }
   }
-  r.start[32] = static_cast<uint8_t>(n);
   return r;
 }
 
 }  // namespace
 
 constexpr WindowRest kWindowRest = make_rest();
-static_assert(kWindowRest.start[32] != 0, "window values too far from multiples of 2^14");
+static_assert(kWindowRest.count != 0, "window values too far from multiples of 2^14");
 
 }  // namespace synthtab::fixed

@@ -125,33 +125,31 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
 // them. Outputs j and 32 - j read the same history row, so they are summed
 // together and each history value is loaded once.
 #if !defined(SYNTHTAB_FIXED_MUL32)
-inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
-                        int64_t *b) {
-  int64_t x = 0, y = 0;
-  SYNTHTAB_UNROLL(16)
-  for (int i = 0; i < 16; i++) {
-    x += int64_t{w[i]} * r[i];
-    y += int64_t{v[i]} * r[i];
+// The 32 window sums of a block, s[j] for output j.
+inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
+  const int32_t *const w = synthtab_fixed_tab.win[0] + t;
+  for (int j = 0; j <= 16; j++) {
+    const int32_t *const a = w + 32 * j, *const b = w + 32 * (32 - j), *const r = run + 16 * j;
+    int64_t x = 0, y = 0;
+    SYNTHTAB_UNROLL(16)
+    for (int i = 0; i < 16; i++) {
+      x += int64_t{a[i]} * r[i];
+      if (j % 16) y += int64_t{b[i]} * r[i];  // rows 0 and 16 serve one output
+    }
+    s[j] = x;
+    if (j % 16) s[32 - j] = y;
   }
-  *a = x;
-  *b = y;
-}
-
-inline int64_t window_sum(const int32_t *w, const int32_t *r) {
-  int64_t x = 0;
-  SYNTHTAB_UNROLL(16)
-  for (int i = 0; i < 16; i++) x += int64_t{w[i]} * r[i];
-  return x;
 }
 #endif
 
-// The window values w = 2^14 k + r (k = w >> 14) whose rest r is not 0, in
-// row j = 0..31 at columns c = 0..15: entry[start[j] .. start[j + 1] - 1],
-// each c, plus 16 where r is 2^14 - 1 (r is 1 otherwise). The others are all
-// multiples of 2^14. Made and checked by fixed_tables.cpp.
+// The window values w = 2^14 k + r (k = w >> 14) whose rest r is not 0, each
+// as entry = j 2^10 + f 2^9 + 16 h + c: output j reads it at column c = 0..15
+// (and c + 16) against history row h, and r is 1 (f = 0) or 2^14 - 1 (f = 1).
+// Every other window value is a multiple of 2^14. Made and checked by
+// fixed_tables.cpp.
 struct WindowRest {
-  uint8_t start[33];
-  uint8_t entry[48];
+  uint16_t entry[48];
+  uint8_t count;
 };
 extern const WindowRest kWindowRest;
 
@@ -166,46 +164,16 @@ extern const WindowRest kWindowRest;
 //   E = sum xl (k >> 8), exact (below 2^29): U - 2^8 E = sum xl (k & 255)
 //       lies in [0, 2^31), so it is (U - 2^8 E) mod 2^32.
 // Three multiplies and three adds a product, no carries. fixed_thumb1.cpp
-// forms V, E and U and from them 2^14 T (sums[0], and sums[1] for a second
-// row).
-extern "C" void synthtab_fixed_sums_thumb1(const int32_t *wa, const int32_t *wb, const int32_t *x,
-                                           int64_t *sums);
+// forms V, E and U and from them 2^14 T for every output; R is added here.
+extern "C" void synthtab_fixed_window_thumb1(const int32_t *w, const int32_t *run, int64_t *sums);
 
-// 2^14 T plus R, for window row j from column t against history row r.
-inline int64_t window_total(int64_t s, int j, unsigned t, const int32_t *r) {
-  for (int i = kWindowRest.start[j]; i < kWindowRest.start[j + 1]; i++) {
-    const unsigned c = kWindowRest.entry[i];
-    const int32_t x = r[(c - t) & 15];
-    s += c & 16 ? int64_t{x} * ((1 << 14) - 1) : x;
+inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
+  synthtab_fixed_window_thumb1(synthtab_fixed_tab.win[0] + t, run, s);
+  for (int i = 0; i < kWindowRest.count; i++) {  // + R
+    const unsigned e = kWindowRest.entry[i], at = e & 511;
+    const int32_t x = run[(at & ~15u) | ((at - t) & 15)];
+    s[e >> 10] += e & 512 ? int64_t{x} * ((1 << 14) - 1) : x;
   }
-  return s;
-}
-
-// Window row j from column t, as a pointer into synthtab_fixed_tab.win.
-inline void row_of(const int32_t *w, int *j, unsigned *t) {
-  const auto at = static_cast<unsigned>(w - synthtab_fixed_tab.win[0]);
-  *j = static_cast<int>(at / 32);
-  *t = at % 32;
-}
-
-inline void window_sums(const int32_t *w, const int32_t *v, const int32_t *r, int64_t *a,
-                        int64_t *b) {
-  int64_t sums[2];
-  synthtab_fixed_sums_thumb1(w, v, r, sums);
-  int j;
-  unsigned t;
-  row_of(w, &j, &t);
-  *a = window_total(sums[0], j, t, r);
-  *b = window_total(sums[1], 32 - j, t, r);
-}
-
-inline int64_t window_sum(const int32_t *w, const int32_t *r) {
-  int64_t sum;
-  synthtab_fixed_sums_thumb1(w, nullptr, r, &sum);
-  int j;
-  unsigned t;
-  row_of(w, &j, &t);
-  return window_total(sum, j, t, r);
 }
 #endif
 

@@ -1,41 +1,61 @@
 // The integer filterbank's window sums in Thumb-1 assembly, for ARMv6-M
-// (Cortex-M0/M0+) and ARMv8-M Baseline: the scheme of fixed_kernel.h's Sums
-// (three 32-bit products and adds per window value, no carries), with the
-// six sums of outputs j and 32 - j in high registers, each history value
-// loaded and split once for both. GCC spills most of it when the same is
-// written in C. Elsewhere this file is empty.
+// (Cortex-M0/M0+) and ARMv8-M Baseline: the scheme of fixed_kernel.h
+// (three 32-bit products and adds per window value, no carries), the six
+// sums of outputs j and 32 - j in high registers, each history value loaded
+// and split once for both. GCC spills most of it when the same is written in
+// C. Elsewhere this file is empty.
 #include "fixed_kernel.h"
 
 #if defined(SYNTHTAB_FIXED_MUL32)
-// synthtab_fixed_sums_thumb1(wa, wb, x, out): out[0] = 2^14 T of window row
-// wa against history row x (fixed_kernel.h: V 2^32 + E 2^22 + (U - 2^8 E) 2^14),
-// out[1] the same of row wb; wb may be null (one output alone).
+// synthtab_fixed_window_thumb1(w, run, sums): sums[j] = 2^14 T of output j
+// (fixed_kernel.h: V 2^32 + E 2^22 + (U - 2^8 E) 2^14), w being the window
+// from column t, run the history rows.
 __asm__(R"(
   .syntax unified
-  .section .text.synthtab_fixed_sums_thumb1,"ax",%progbits
+  .section .text.synthtab_fixed_window_thumb1,"ax",%progbits
   .align 1
-  .global synthtab_fixed_sums_thumb1
-  .hidden synthtab_fixed_sums_thumb1
+  .global synthtab_fixed_window_thumb1
+  .hidden synthtab_fixed_window_thumb1
   .thumb
   .thumb_func
-  .type synthtab_fixed_sums_thumb1, %function
+  .type synthtab_fixed_window_thumb1, %function
 .macro SYNTHTAB_X s                @ r5 = x >> 18, r4 = x & (2^18 - 1)
   ldr r4, [r2, #4*\s]
   asrs r5, r4, #18
   lsls r4, r4, #14
   lsrs r4, r4, #14
 .endm
-.macro SYNTHTAB_W s, wp, v, e, u   @ v += xh k, e += xl (w >> 22), u += xl k
+.macro SYNTHTAB_A s, wp, v, e, u   @ v += xh k, e += xl (w >> 22), u += xl k
   ldr r6, [\wp, #4*\s]
   asrs r7, r6, #22
   asrs r6, r6, #14
   muls r7, r4
   add \e, r7
-  movs r3, r6
-  muls r3, r5
-  add \v, r3
+  movs r3, r4
+  muls r3, r6
+  add \u, r3
+  muls r6, r5
+  add \v, r6
+.endm
+.macro SYNTHTAB_B s, wp, v, e, u   @ the same, last use of xh and xl: no copy
+  ldr r6, [\wp, #4*\s]
+  asrs r7, r6, #22
+  asrs r6, r6, #14
+  muls r7, r4
+  add \e, r7
+  muls r5, r6
+  add \v, r5
   muls r6, r4
   add \u, r6
+.endm
+.macro SYNTHTAB_ZERO
+  movs r3, #0
+  mov r8, r3
+  mov r9, r3
+  mov r10, r3
+  mov r11, r3
+  mov r12, r3
+  mov lr, r3
 .endm
 .macro SYNTHTAB_T v, e, u          @ r0!: lo, hi of 2^14 T from V, E, U; r5 = 0
   mov r1, \e
@@ -52,53 +72,95 @@ __asm__(R"(
   adcs r4, r5
   stm r0!, {r3, r4}
 .endm
-synthtab_fixed_sums_thumb1:
-  push {r1, r3, r4, r5, r6, r7, lr}
+.macro SYNTHTAB_ONE                @ window row r0 against history row r2: V, E, U in r8-r10
+  SYNTHTAB_ZERO
+  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
+  SYNTHTAB_X \s
+  SYNTHTAB_B \s, r0, r8, r9, r10
+  .endr
+.endm
+@ Frame: [sp] sums, [sp, #4] j, [sp, #8] w, [sp, #12] run.
+synthtab_fixed_window_thumb1:
+  push {r4, r5, r6, r7, lr}
   mov r4, r8
   mov r5, r9
   mov r6, r10
   mov r7, r11
   push {r4, r5, r6, r7}
-  movs r3, #0
-  mov r8, r3
-  mov r9, r3
-  mov r10, r3
-  mov r11, r3
-  mov r12, r3
-  mov lr, r3
-  cmp r1, #0
-  bne 1f
-  b 2f                             @ beyond a conditional branch's reach
-1:
-  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
-  SYNTHTAB_X \s
-  SYNTHTAB_W \s, r0, r8, r9, r10
-  SYNTHTAB_W \s, r1, r11, r12, lr
-  .endr
-  b 3f
-2:
-  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
-  SYNTHTAB_X \s
-  SYNTHTAB_W \s, r0, r8, r9, r10
-  .endr
-3:
-  ldr r0, [sp, #20]
+  sub sp, #16
+  str r2, [sp]
+  str r0, [sp, #8]
+  str r1, [sp, #12]
+  mov r2, r1
+  SYNTHTAB_ONE                     @ output 0: row 0
+  ldr r0, [sp]
   movs r5, #0
   SYNTHTAB_T r8, r9, r10
-  ldr r1, [sp, #16]
-  cmp r1, #0
-  beq 4f
+  movs r3, #1
+1:                                 @ outputs j and 32 - j: rows j and 32 - j, history row j
+  str r3, [sp, #4]
+  ldr r0, [sp, #8]
+  lsls r1, r3, #7
+  adds r0, r0, r1
+  movs r1, #32
+  subs r1, r1, r3
+  lsls r1, r1, #7
+  ldr r2, [sp, #8]
+  adds r1, r1, r2
+  ldr r2, [sp, #12]
+  lsls r3, r3, #6
+  adds r2, r2, r3
+  SYNTHTAB_ZERO
+  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
+  SYNTHTAB_X \s
+  SYNTHTAB_A \s, r0, r8, r9, r10
+  SYNTHTAB_B \s, r1, r11, r12, lr
+  .endr
+  ldr r3, [sp, #4]
+  ldr r0, [sp]
+  lsls r1, r3, #3
+  adds r0, r0, r1
+  movs r5, #0
+  SYNTHTAB_T r8, r9, r10
+  ldr r3, [sp, #4]
+  movs r0, #32
+  subs r0, r0, r3
+  lsls r0, r0, #3
+  ldr r1, [sp]
+  adds r0, r0, r1
   SYNTHTAB_T r11, r12, lr
-4:
+  ldr r3, [sp, #4]
+  adds r3, r3, #1
+  cmp r3, #16
+  beq 2f
+  b 1b                             @ beyond a conditional branch's reach
+2:
+  ldr r0, [sp, #8]                 @ output 16: row 16
+  movs r1, #128
+  lsls r1, r1, #4
+  adds r0, r0, r1
+  ldr r2, [sp, #12]
+  movs r1, #128
+  lsls r1, r1, #3
+  adds r2, r2, r1
+  SYNTHTAB_ONE
+  ldr r0, [sp]
+  adds r0, #128
+  movs r5, #0
+  SYNTHTAB_T r8, r9, r10
+  add sp, #16
   pop {r4, r5, r6, r7}
   mov r8, r4
   mov r9, r5
   mov r10, r6
   mov r11, r7
-  pop {r1, r3, r4, r5, r6, r7, pc}
-  .size synthtab_fixed_sums_thumb1, .-synthtab_fixed_sums_thumb1
+  pop {r4, r5, r6, r7, pc}
+  .size synthtab_fixed_window_thumb1, .-synthtab_fixed_window_thumb1
   .purgem SYNTHTAB_X
-  .purgem SYNTHTAB_W
+  .purgem SYNTHTAB_A
+  .purgem SYNTHTAB_B
+  .purgem SYNTHTAB_ZERO
   .purgem SYNTHTAB_T
+  .purgem SYNTHTAB_ONE
 )");
 #endif
