@@ -77,22 +77,26 @@ static_assert(window_sums_below_4(), "a window sum could overflow 64 bits");
 
 }  // namespace
 
-// The window values that are not multiples of 2^14, for the window sums built
-// from 32-bit products (fixed_kernel.h): the window's decimals are multiples
-// of 2^-16, but nine decimals round 40 of them to 2^14 k +- 1 at this scale.
+#if defined(SYNTHTAB_FIXED_MUL32)
+// The tables of the window sums built from 32-bit products (fixed_kernel.h),
+// from synthtab_fixed_tab: the factors, each window value w as k, its nearest
+// multiple of 2^14 over 2^14, and where w is not that multiple (the window's
+// decimals are multiples of 2^-16, but nine decimals round 40 of them to
+// 2^14 k +- 1 at this scale) the difference.
 namespace synthtab::fixed {
 namespace {
 
-constexpr WindowRest make_rest() {
-  WindowRest r{};
+constexpr Thumb1Tables make_thumb1() {
+  Thumb1Tables r{};
+  for (int i = 0; i < 31; i++) r.cos[i] = synthtab_fixed_tab.cos[i];
   for (int j = 0; j < 32; j++) {
-    for (int c = 0; c < 16; c++) {
-      const int32_t rest = synthtab_fixed_tab.win[j][c] & ((1 << 14) - 1);
-      if (rest == 0) continue;
-      if ((rest != 1 && rest != (1 << 14) - 1) || r.count == sizeof r.entry / sizeof r.entry[0])
-        return WindowRest{};
+    for (int c = 0; c < 32; c++) {
+      const int32_t w = synthtab_fixed_tab.win[j][c], k = (w + (1 << 13)) >> 14, d = w - k * (1 << 14);
+      r.k[j][c] = k;
+      if (d == 0 || c >= 16) continue;
+      if ((d != 1 && d != -1) || r.count == sizeof r.rest / sizeof r.rest[0]) return Thumb1Tables{};
       const int h = j <= 16 ? j : 32 - j;
-      r.entry[r.count++] = static_cast<uint16_t>(j << 10 | (rest == 1 ? 0 : 512) | (16 * h + c));
+      r.rest[r.count++] = static_cast<uint16_t>(j << 10 | (d > 0 ? 0 : 512) | (16 * h + c));
     }
   }
   return r;
@@ -100,7 +104,8 @@ constexpr WindowRest make_rest() {
 
 }  // namespace
 
-constexpr WindowRest kWindowRest = make_rest();
-static_assert(kWindowRest.count != 0, "window values too far from multiples of 2^14");
+constexpr Thumb1Tables kThumb1 = make_thumb1();
+static_assert(kThumb1.count != 0, "window values too far from multiples of 2^14");
 
 }  // namespace synthtab::fixed
+#endif

@@ -41,6 +41,21 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 // below are built from 32-bit ones instead, exactly, to the same integers.
 #if defined(__thumb__) && !defined(__thumb2__)
 #define SYNTHTAB_FIXED_MUL32 1
+
+// Its tables (fixed_tables.cpp), in place of synthtab_fixed_tab:
+//   cos: the factors;
+//   k[j][c]: window value w = win[j][c] as k = its nearest multiple of 2^14
+//     over 2^14, |k| < 2^17; w - 2^14 k is 0 but at these:
+//   rest[0 .. count - 1]: j 2^10 + f 2^9 + 16 h + c: output j reads
+//     w = 2^14 k + 1 (f = 0) or 2^14 k - 1 (f = 1) at columns c and c + 16
+//     against history row h.
+struct Thumb1Tables {
+  int32_t cos[31];
+  int32_t k[32][32];
+  uint16_t rest[48];
+  uint8_t count;
+};
+extern const Thumb1Tables kThumb1;
 #endif
 
 #if defined(SYNTHTAB_FIXED_MUL32)
@@ -88,10 +103,10 @@ inline int32_t mul_round(int32_t x, int32_t c) {
 template <int Stage>
 inline int32_t mul(int32_t x, int k) {
   constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
-  const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
 #if defined(SYNTHTAB_FIXED_MUL32)
-  return mul_round<q>(x, c);
+  return mul_round<q>(x, kThumb1.cos[32 - (32 >> Stage) + k]);
 #else
+  const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
   const int64_t p = int64_t{x} * c;
   return static_cast<int32_t>((p + (int64_t{1} << (q - 1))) >> q);
 #endif
@@ -164,37 +179,27 @@ inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
 }
 #endif
 
-// The window values w = 2^14 k + r (k = w >> 14) whose rest r is not 0, each
-// as entry = j 2^10 + f 2^9 + 16 h + c: output j reads it at column c = 0..15
-// (and c + 16) against history row h, and r is 1 (f = 0) or 2^14 - 1 (f = 1).
-// Every other window value is a multiple of 2^14. Made and checked by
-// fixed_tables.cpp.
-struct WindowRest {
-  uint16_t entry[48];
-  uint8_t count;
-};
-extern const WindowRest kWindowRest;
 
 #if defined(SYNTHTAB_FIXED_MUL32)
-// With 32-bit products alone. A window value is w = 2^14 k + r, k = w >> 14,
-// |k| < 2^17, r nearly always 0 (kWindowRest lists the others), so the sum
-// is 2^14 T + R, T = sum of x k, R = sum of x r. A history value |x| < 2^31
-// splits as x = xh 2^18 + xl, xl in [0, 2^18), and T = V 2^18 + U with
+// With 32-bit products alone. A window value is w = 2^14 k + d (kThumb1),
+// |k| < 2^17, d nearly always 0, so the sum is 2^14 T + D, T = sum of x k,
+// D = sum of x d. A history value |x| < 2^31 splits as x = xh 2^18 + xl,
+// xl in [0, 2^18), and T = V 2^18 + U with
 //   V = sum xh k, exact in 32 bits: |xh| < 2^13 against sum |k| < 2^18
 //       (the window sums' bound, fixed_tables.cpp);
 //   U = sum xl k, up to 2^39, kept mod 2^32, and recovered from
 //   E = sum xl (k >> 8), exact (below 2^29): U - 2^8 E = sum xl (k & 255)
 //       lies in [0, 2^31), so it is (U - 2^8 E) mod 2^32.
 // Three multiplies and three adds a product, no carries. fixed_thumb1.cpp
-// forms V, E and U and from them 2^14 T for every output; R is added here.
-extern "C" void synthtab_fixed_window_thumb1(const int32_t *w, const int32_t *run, int64_t *sums);
+// forms V, E and U and from them 2^14 T for every output; D is added here.
+extern "C" void synthtab_fixed_window_thumb1(const int32_t *k, const int32_t *run, int64_t *sums);
 
 inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
-  synthtab_fixed_window_thumb1(synthtab_fixed_tab.win[0] + t, run, s);
-  for (int i = 0; i < kWindowRest.count; i++) {  // + R
-    const unsigned e = kWindowRest.entry[i], at = e & 511;
+  synthtab_fixed_window_thumb1(kThumb1.k[0] + t, run, s);
+  for (int i = 0; i < kThumb1.count; i++) {
+    const unsigned e = kThumb1.rest[i], at = e & 511;
     const int32_t x = run[(at & ~15u) | ((at - t) & 15)];
-    s[e >> 10] += e & 512 ? int64_t{x} * ((1 << 14) - 1) : x;
+    s[e >> 10] += e & 512 ? -int64_t{x} : x;
   }
 }
 #endif

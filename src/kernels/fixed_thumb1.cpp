@@ -7,8 +7,8 @@
 #include "fixed_kernel.h"
 
 #if defined(SYNTHTAB_FIXED_MUL32)
-// synthtab_fixed_window_thumb1(w, run, sums): sums[j] = 2^14 T of output j
-// (fixed_kernel.h: V 2^32 + E 2^22 + (U - 2^8 E) 2^14), w being the window
+// synthtab_fixed_window_thumb1(k, run, sums): sums[j] = 2^14 T of output j
+// (fixed_kernel.h: V 2^32 + E 2^22 + (U - 2^8 E) 2^14), k being kThumb1.k
 // from column t, run the history rows.
 __asm__(R"(
   .syntax unified
@@ -25,10 +25,9 @@ __asm__(R"(
   lsls r4, r4, #14
   lsrs r4, r4, #14
 .endm
-.macro SYNTHTAB_A s, wp, v, e, u   @ v += xh k, e += xl (w >> 22), u += xl k
+.macro SYNTHTAB_A s, wp, v, e, u   @ v += xh k, e += xl (k >> 8), u += xl k
   ldr r6, [\wp, #4*\s]
-  asrs r7, r6, #22
-  asrs r6, r6, #14
+  asrs r7, r6, #8
   muls r7, r4
   add \e, r7
   movs r3, r4
@@ -39,8 +38,7 @@ __asm__(R"(
 .endm
 .macro SYNTHTAB_B s, wp, v, e, u   @ the same, last use of xh and xl: no copy
   ldr r6, [\wp, #4*\s]
-  asrs r7, r6, #22
-  asrs r6, r6, #14
+  asrs r7, r6, #8
   muls r7, r4
   add \e, r7
   muls r5, r6
