@@ -88,15 +88,18 @@ namespace {
 
 constexpr Thumb1Tables make_thumb1() {
   Thumb1Tables r{};
+  unsigned n = 0;
   for (int i = 0; i < 31; i++) r.cos[i] = synthtab_fixed_tab.cos[i];
   for (int j = 0; j < 32; j++) {
     for (int c = 0; c < 32; c++) {
       const int32_t w = synthtab_fixed_tab.win[j][c], k = (w + (1 << 13)) >> 14, d = w - k * (1 << 14);
       r.k[j][c] = k;
       if (d == 0 || c >= 16) continue;
-      if ((d != 1 && d != -1) || r.count == sizeof r.rest / sizeof r.rest[0]) return Thumb1Tables{};
-      const int h = j <= 16 ? j : 32 - j;
-      r.rest[r.count++] = static_cast<uint16_t>(j << 10 | (d > 0 ? 0 : 512) | (16 * h + c));
+      const uint32_t h = j <= 16 ? j : 32 - j;
+      const uint32_t e = 64 * h << 21 | (d > 0 ? 0u : 1u << 14) | 8u * j << 6 | 4u * c;
+      if ((d != 1 && d != -1) || e == 0 || n + 1 == sizeof r.rest / sizeof r.rest[0])
+        return Thumb1Tables{};  // a 0 ends the list
+      r.rest[n++] = e;
     }
   }
   return r;
@@ -105,7 +108,7 @@ constexpr Thumb1Tables make_thumb1() {
 }  // namespace
 
 constexpr Thumb1Tables kThumb1 = make_thumb1();
-static_assert(kThumb1.count != 0, "window values too far from multiples of 2^14");
+static_assert(kThumb1.rest[0] != 0, "window values too far from multiples of 2^14");
 
 }  // namespace synthtab::fixed
 #endif

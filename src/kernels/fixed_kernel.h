@@ -46,14 +46,13 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 //   cos: the factors;
 //   k[j][c]: window value w = win[j][c] as k = its nearest multiple of 2^14
 //     over 2^14, |k| < 2^17; w - 2^14 k is 0 but at these:
-//   rest[0 .. count - 1]: j 2^10 + f 2^9 + 16 h + c: output j reads
+//   rest[], up to a 0: 64 h 2^21 + f 2^14 + 8 j 2^6 + 4 c: output j reads
 //     w = 2^14 k + 1 (f = 0) or 2^14 k - 1 (f = 1) at columns c and c + 16
 //     against history row h.
 struct Thumb1Tables {
   int32_t cos[31];
   int32_t k[32][32];
-  uint16_t rest[48];
-  uint8_t count;
+  uint32_t rest[48];
 };
 extern const Thumb1Tables kThumb1;
 #endif
@@ -194,13 +193,12 @@ inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
 // forms V, E and U and from them 2^14 T for every output; D is added here.
 extern "C" void synthtab_fixed_window_thumb1(const int32_t *k, const int32_t *run, int64_t *sums);
 
+extern "C" void synthtab_fixed_rest_thumb1(const uint32_t *rest, const int32_t *run, int64_t *sums,
+                                           unsigned t);
+
 inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
   synthtab_fixed_window_thumb1(kThumb1.k[0] + t, run, s);
-  for (int i = 0; i < kThumb1.count; i++) {
-    const unsigned e = kThumb1.rest[i], at = e & 511;
-    const int32_t x = run[(at & ~15u) | ((at - t) & 15)];
-    s[e >> 10] += e & 512 ? -int64_t{x} : x;
-  }
+  synthtab_fixed_rest_thumb1(kThumb1.rest, run, s, t);
 }
 #endif
 

@@ -160,5 +160,47 @@ synthtab_fixed_window_thumb1:
   .purgem SYNTHTAB_ZERO
   .purgem SYNTHTAB_T
   .purgem SYNTHTAB_ONE
+
+@ synthtab_fixed_rest_thumb1(rest, run, sums, t): sums[j] += d x for every
+@ entry of kThumb1.rest (fixed_kernel.h), up to the 0 that ends them.
+  .section .text.synthtab_fixed_rest_thumb1,"ax",%progbits
+  .align 1
+  .global synthtab_fixed_rest_thumb1
+  .hidden synthtab_fixed_rest_thumb1
+  .thumb_func
+  .type synthtab_fixed_rest_thumb1, %function
+synthtab_fixed_rest_thumb1:
+  push {r4, r5, r6, r7, lr}
+  lsls r3, r3, #2
+  ldm r0!, {r4}
+  cmp r4, #0
+  beq 3f
+1:
+  subs r5, r4, r3
+  lsls r5, r5, #26
+  lsrs r5, r5, #26                 @ 4 ((c - t) & 15)
+  lsrs r6, r4, #21                 @ 64 h
+  adds r5, r5, r6
+  ldr r5, [r1, r5]                 @ x
+  lsls r6, r4, #17                 @ d = -1?
+  bpl 2f
+  rsbs r5, r5, #0
+2:
+  lsls r4, r4, #18
+  lsrs r4, r4, #24                 @ 8 j
+  adds r4, r4, r2
+  asrs r6, r5, #31
+  ldr r7, [r4]
+  adds r7, r7, r5
+  str r7, [r4]
+  ldr r7, [r4, #4]
+  adcs r7, r6
+  str r7, [r4, #4]
+  ldm r0!, {r4}
+  cmp r4, #0
+  bne 1b
+3:
+  pop {r4, r5, r6, r7, pc}
+  .size synthtab_fixed_rest_thumb1, .-synthtab_fixed_rest_thumb1
 )");
 #endif
