@@ -88,20 +88,29 @@ namespace {
 
 constexpr Thumb1Tables make_thumb1() {
   Thumb1Tables r{};
-  unsigned n = 0;
   for (int i = 0; i < 31; i++) r.cos[i] = synthtab_fixed_tab.cos[i];
-  for (int j = 0; j < 32; j++) {
-    for (int c = 0; c < 32; c++) {
-      const int32_t w = synthtab_fixed_tab.win[j][c], k = (w + (1 << 13)) >> 14, d = w - k * (1 << 14);
-      r.k[j][c] = k;
-      if (d == 0 || c >= 16) continue;
-      const uint32_t h = j <= 16 ? j : 32 - j;
-      const uint32_t e = 64 * h << 21 | (d > 0 ? 0u : 1u << 14) | 8u * j << 6 | 4u * c;
-      if ((d != 1 && d != -1) || e == 0 || n + 1 == sizeof r.rest / sizeof r.rest[0])
-        return Thumb1Tables{};  // a 0 ends the list
-      r.rest[n++] = e;
+  unsigned n = 2;
+  for (int sign = 1; sign >= -1; sign -= 2) {
+    for (int j = 0; j < 32; j++) {
+      for (int c = 0; c < 32; c++) {
+        const int32_t w = synthtab_fixed_tab.win[j][c], k = (w + (1 << 13)) >> 14;
+        const int32_t d = w - k * (1 << 14);
+        r.k[j][c] = k;
+        if (d != sign || c >= 16) continue;
+        if (n + 3 > sizeof r.rest / sizeof r.rest[0]) return Thumb1Tables{};
+        const uint32_t h = j <= 16 ? j : 32 - j;
+        r.rest[n++] = 4u * c;
+        r.rest[n++] = 64 * h;
+        r.rest[n++] = 8u * j;
+      }
     }
+    r.rest[sign > 0 ? 0 : 1] = 4 * (n - 2) - (sign > 0 ? 0 : r.rest[0]);
   }
+  // Every value within 1 of its multiple of 2^14: none left out.
+  for (const auto &row : synthtab_fixed_tab.win)
+    for (const int32_t w : row)
+      if (const int32_t d = w - ((w + (1 << 13)) >> 14) * (1 << 14); d < -1 || d > 1)
+        return Thumb1Tables{};
   return r;
 }
 

@@ -46,13 +46,13 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 //   cos: the factors;
 //   k[j][c]: window value w = win[j][c] as k = its nearest multiple of 2^14
 //     over 2^14, |k| < 2^17; w - 2^14 k is 0 but at these:
-//   rest[], up to a 0: 64 h 2^21 + f 2^14 + 8 j 2^6 + 4 c: output j reads
-//     w = 2^14 k + 1 (f = 0) or 2^14 k - 1 (f = 1) at columns c and c + 16
-//     against history row h.
+//   rest: the bytes of the entries where w = 2^14 k + 1, and of those where
+//     w = 2^14 k - 1, then the entries, those first: 4 c, 64 h, 8 j for
+//     output j reading it at columns c and c + 16 against history row h.
 struct Thumb1Tables {
   int32_t cos[31];
   int32_t k[32][32];
-  uint32_t rest[48];
+  uint32_t rest[2 + 3 * 48];
 };
 extern const Thumb1Tables kThumb1;
 #endif

@@ -25,35 +25,27 @@ __asm__(R"(
   lsls r4, r4, #14
   lsrs r4, r4, #14
 .endm
-.macro SYNTHTAB_A s, wp, v, e, u   @ v += xh k, e += xl (k >> 8), u += xl k
+@ v += xh k, e += xl (k >> 8), u += xl k (op add), or = for the first (op mov)
+.macro SYNTHTAB_A s, wp, v, e, u, op=add
   ldr r6, [\wp, #4*\s]
   asrs r7, r6, #8
   muls r7, r4
-  add \e, r7
+  \op \e, r7
   movs r3, r4
   muls r3, r6
-  add \u, r3
+  \op \u, r3
   muls r6, r5
-  add \v, r6
+  \op \v, r6
 .endm
-.macro SYNTHTAB_B s, wp, v, e, u   @ the same, last use of xh and xl: no copy
+.macro SYNTHTAB_B s, wp, v, e, u, op=add   @ the same, last use of xh and xl: no copy
   ldr r6, [\wp, #4*\s]
   asrs r7, r6, #8
   muls r7, r4
-  add \e, r7
+  \op \e, r7
   muls r5, r6
-  add \v, r5
+  \op \v, r5
   muls r6, r4
-  add \u, r6
-.endm
-.macro SYNTHTAB_ZERO
-  movs r3, #0
-  mov r8, r3
-  mov r9, r3
-  mov r10, r3
-  mov r11, r3
-  mov r12, r3
-  mov lr, r3
+  \op \u, r6
 .endm
 .macro SYNTHTAB_T v, e, u          @ r0!: lo, hi of 2^14 T from V, E, U; r5 = 0
   mov r1, \e
@@ -71,8 +63,9 @@ __asm__(R"(
   stm r0!, {r3, r4}
 .endm
 .macro SYNTHTAB_ONE                @ window row r0 against history row r2: V, E, U in r8-r10
-  SYNTHTAB_ZERO
-  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
+  SYNTHTAB_X 0
+  SYNTHTAB_B 0, r0, r8, r9, r10, mov
+  .irp s, 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
   SYNTHTAB_X \s
   SYNTHTAB_B \s, r0, r8, r9, r10
   .endr
@@ -108,8 +101,10 @@ synthtab_fixed_window_thumb1:
   ldr r2, [sp, #12]
   lsls r3, r3, #6
   adds r2, r2, r3
-  SYNTHTAB_ZERO
-  .irp s, 0,1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
+  SYNTHTAB_X 0
+  SYNTHTAB_A 0, r0, r8, r9, r10, mov
+  SYNTHTAB_B 0, r1, r11, r12, lr, mov
+  .irp s, 1,2,3,4,5,6,7,8,9,10,11,12,13,14,15
   SYNTHTAB_X \s
   SYNTHTAB_A \s, r0, r8, r9, r10
   SYNTHTAB_B \s, r1, r11, r12, lr
@@ -157,50 +152,57 @@ synthtab_fixed_window_thumb1:
   .purgem SYNTHTAB_X
   .purgem SYNTHTAB_A
   .purgem SYNTHTAB_B
-  .purgem SYNTHTAB_ZERO
   .purgem SYNTHTAB_T
   .purgem SYNTHTAB_ONE
 
 @ synthtab_fixed_rest_thumb1(rest, run, sums, t): sums[j] += d x for every
-@ entry of kThumb1.rest (fixed_kernel.h), up to the 0 that ends them.
+@ entry of kThumb1.rest (fixed_kernel.h), those with d = 1 first.
   .section .text.synthtab_fixed_rest_thumb1,"ax",%progbits
   .align 1
   .global synthtab_fixed_rest_thumb1
   .hidden synthtab_fixed_rest_thumb1
   .thumb_func
   .type synthtab_fixed_rest_thumb1, %function
+.macro SYNTHTAB_D op, opc          @ sums[j] op= x of the next entry
+  ldm r0!, {r4, r5, r6}            @ 4 c, 64 h, 8 j
+  subs r4, r4, r3
+  lsls r4, r4, #26
+  lsrs r4, r4, #26                 @ 4 ((c - t) & 15)
+  adds r4, r4, r5
+  ldr r4, [r1, r4]                 @ x
+  adds r6, r6, r2
+  asrs r5, r4, #31
+  ldr r7, [r6]
+  \op r7, r7, r4
+  str r7, [r6]
+  ldr r7, [r6, #4]
+  \opc r7, r5
+  str r7, [r6, #4]
+.endm
 synthtab_fixed_rest_thumb1:
   push {r4, r5, r6, r7, lr}
   lsls r3, r3, #2
-  ldm r0!, {r4}
-  cmp r4, #0
-  beq 3f
+  ldm r0!, {r4, r5}                @ the bytes of the entries with d = 1, d = -1
+  adds r4, r4, r0
+  mov r12, r4
+  adds r4, r4, r5
+  mov lr, r4
+  cmp r0, r12
+  beq 2f
 1:
-  subs r5, r4, r3
-  lsls r5, r5, #26
-  lsrs r5, r5, #26                 @ 4 ((c - t) & 15)
-  lsrs r6, r4, #21                 @ 64 h
-  adds r5, r5, r6
-  ldr r5, [r1, r5]                 @ x
-  lsls r6, r4, #17                 @ d = -1?
-  bpl 2f
-  rsbs r5, r5, #0
-2:
-  lsls r4, r4, #18
-  lsrs r4, r4, #24                 @ 8 j
-  adds r4, r4, r2
-  asrs r6, r5, #31
-  ldr r7, [r4]
-  adds r7, r7, r5
-  str r7, [r4]
-  ldr r7, [r4, #4]
-  adcs r7, r6
-  str r7, [r4, #4]
-  ldm r0!, {r4}
-  cmp r4, #0
+  SYNTHTAB_D adds, adcs
+  cmp r0, r12
   bne 1b
+2:
+  cmp r0, lr
+  beq 3f
+4:
+  SYNTHTAB_D subs, sbcs
+  cmp r0, lr
+  bne 4b
 3:
   pop {r4, r5, r6, r7, pc}
+  .purgem SYNTHTAB_D
   .size synthtab_fixed_rest_thumb1, .-synthtab_fixed_rest_thumb1
 )");
 #endif
