@@ -147,8 +147,10 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
   const unsigned t = f->priv_t & 15, p = t & 1, slot = (16 - t) & 15;
   int32_t *const r = f->priv_hist + p * 17 * 16, *const other = f->priv_hist + (p ^ 1) * 17 * 16;
   other[16 * 16 + slot] = x[0];
+  SYNTHTAB_UNROLL(15)
   for (int n = 1; n < 16; n++) other[(16 - n) * 16 + slot] = x[n];
   r[slot] = other[slot] = x[16];
+  SYNTHTAB_UNROLL(15)
   for (int n = 17; n < 32; n++) r[(n - 16) * 16 + slot] = x[n];
   f->priv_t = (t + 1) & 15;
   *run = r;
@@ -226,8 +228,10 @@ inline int put(int64_t acc, int32_t *out) {
 #if defined(SYNTHTAB_FIXED_MUL32)
   // In 32-bit halves: the rounded sum's top word must lie in [-2^22, 2^22).
   const auto lo = static_cast<uint32_t>(acc);
-  const uint32_t add = (uint32_t{1} << (kShift32 - 1)) - (acc < 0), sum = lo + add;
-  const auto hi = static_cast<int32_t>(acc >> 32) + (sum < add);
+  const auto top = static_cast<int32_t>(acc >> 32);
+  const uint32_t add = (uint32_t{1} << (kShift32 - 1)) + static_cast<uint32_t>(top >> 31);
+  const uint32_t sum = lo + add;
+  const int32_t hi = top + (sum < add);
   if (static_cast<uint32_t>(hi) + (1u << (kShift32 - 1)) >= (1u << kShift32)) {
     *out = hi < 0 ? INT32_MIN : INT32_MAX;
     return 1;
