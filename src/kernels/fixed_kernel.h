@@ -207,9 +207,13 @@ inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
 // A window sum (kDct + SYNTHTAB_FIXED_WIN_BITS fraction bits) to the output
 // format: rounded, halves away from zero, and clipped. Returns 1 if clipped.
 // 16-bit output takes the top word alone (the shift is 39).
+// On 32-bit CPUs in 32-bit halves, which compilers handle better there.
+#if SIZE_MAX <= UINT32_MAX
+#define SYNTHTAB_FIXED_HALVES 1
+#endif
 inline int put(int64_t acc, int16_t *out) {
   static_assert(kShift16 > 32, "the top word holds the result");
-#if defined(SYNTHTAB_FIXED_MUL32)
+#if defined(SYNTHTAB_FIXED_HALVES)
   // In 32-bit halves: subtracting 1 borrows from the top word when the low one is 0.
   const auto hi = static_cast<int32_t>(acc >> 32);
   const int32_t top = hi + (1 << (kShift16 - 33)) - (hi < 0 && static_cast<uint32_t>(acc) == 0);
@@ -225,7 +229,7 @@ inline int put(int64_t acc, int16_t *out) {
 }
 
 inline int put(int64_t acc, int32_t *out) {
-#if defined(SYNTHTAB_FIXED_MUL32)
+#if defined(SYNTHTAB_FIXED_HALVES)
   // In 32-bit halves: the rounded sum's top word must lie in [-2^22, 2^22).
   const auto lo = static_cast<uint32_t>(acc);
   const auto top = static_cast<int32_t>(acc >> 32);
