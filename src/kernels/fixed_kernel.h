@@ -38,8 +38,9 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 
 // Thumb-1 (Cortex-M0/M0+/M23) has a 32 x 32 -> 32-bit multiply alone: a
 // 64-bit product there is a call to the compiler's helper, so the products
-// below are built from 32-bit ones instead, exactly, to the same integers.
-#if defined(__thumb__) && !defined(__thumb2__)
+// below are built from 32-bit ones instead, exactly, to the same integers
+// (ARMv6 and later: the assembly uses uxth).
+#if defined(__thumb__) && !defined(__thumb2__) && __ARM_ARCH >= 6
 #define SYNTHTAB_FIXED_MUL32 1
 
 // Its tables (fixed_tables.cpp), in place of synthtab_fixed_tab:
@@ -52,7 +53,7 @@ constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
 struct Thumb1Tables {
   int32_t cos[31];
   int32_t k[32][32];
-  uint32_t rest[2 + 3 * 48];
+  uint32_t rest[2 + 3 * 40];  // the 40 of the window
 };
 extern const Thumb1Tables kThumb1;
 #endif
@@ -180,7 +181,6 @@ inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
 }
 #endif
 
-
 #if defined(SYNTHTAB_FIXED_MUL32)
 // With 32-bit products alone. A window value is w = 2^14 k + d (kThumb1),
 // |k| < 2^17, d nearly always 0, so the sum is 2^14 T + D, T = sum of x k,
@@ -204,13 +204,14 @@ inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
 }
 #endif
 
-// A window sum (kDct + SYNTHTAB_FIXED_WIN_BITS fraction bits) to the output
-// format: rounded, halves away from zero, and clipped. Returns 1 if clipped.
-// 16-bit output takes the top word alone (the shift is 39).
-// On 32-bit CPUs in 32-bit halves, which compilers handle better there.
+// On 32-bit CPUs put() works in 32-bit halves, which compilers handle better.
 #if SIZE_MAX <= UINT32_MAX
 #define SYNTHTAB_FIXED_HALVES 1
 #endif
+
+// A window sum (kDct + SYNTHTAB_FIXED_WIN_BITS fraction bits) to the output
+// format: rounded, halves away from zero, and clipped. Returns 1 if clipped.
+// 16-bit output takes the top word alone (the shift is 39).
 inline int put(int64_t acc, int16_t *out) {
   static_assert(kShift16 > 32, "the top word holds the result");
 #if defined(SYNTHTAB_FIXED_HALVES)
