@@ -7,7 +7,11 @@
 # start-up and the driver's own loop drop out.
 #   bench/fixed_count_m.sh BUILD_DIR [s16|s32]
 # BUILD_DIR is a build with cmake/arm-none-eabi.cmake; its CMAKE_C_FLAGS
-# (-mcpu=...) build the driver.
+# (-mcpu=...) build the driver. For Cortex-M0/M0+ it also estimates cycles
+# from the instructions run: 2 for a load or store, 1 + n for a multiple one
+# (3 more when it loads pc), 3 for a taken branch (2 on M0+), 4 for bl (3),
+# 1 for the rest, the multiplier being the single-cycle one; memory without
+# wait states. Not a measurement on hardware.
 set -eu
 usage="usage: fixed_count_m.sh BUILD_DIR [s16|s32]"
 build=${1:?$usage}
@@ -28,16 +32,50 @@ arm-none-eabi-gcc $flags -O2 -I"$here/include" --specs=rdimon.specs -T "$here/te
 # One instruction per translation block: -singlestep, renamed in qemu 8.1.
 step=-singlestep
 qemu-system-arm -h 2>&1 | grep -q one-insn-per-tb && step="-accel tcg,one-insn-per-tb=on"
-count() {  # BLOCKS FORMAT
+plus=0
+case $flags in *cortex-m0plus*) plus=1 ;; esac
+arm-none-eabi-objdump -d --no-show-raw-insn "$tmp/driver.elf" >"$tmp/dis"
+count() {  # BLOCKS FORMAT: "instructions cycles"
   # shellcheck disable=SC2086  # the step option
   qemu-system-arm -M mps2-an385 -nographic -monitor none -serial none \
     -semihosting-config "enable=on,target=native,arg=fixed_driver,arg=$1,arg=$2" \
     $step -d exec,nochain -D "$tmp/trace" -kernel "$tmp/driver.elf" >"$tmp/log" 2>&1 ||
     { cat "$tmp/log" >&2; exit 1; }
-  grep -c '^Trace' "$tmp/trace"
+  awk -v plus="$plus" 'function hex(s,   v, i) {
+      v = 0; s = tolower(s)
+      for (i = 1; i <= length(s); i++) v = v * 16 + index("0123456789abcdef", substr(s, i, 1)) - 1
+      return v
+    }
+    function cost(a, next_a,   op, c) {
+      op = opc[a]
+      if (op ~ /^(ldr|str)/) return 2
+      if (op ~ /^(ldm|stm|push|pop)/) return 1 + regs[a] + (op == "pop" && pc[a] ? 3 : 0)
+      if (op == "bl") return 4 - plus
+      if (op ~ /^bx/) return 3 - plus
+      if (op ~ /^b/ && op !~ /^(bic|bkpt)/) return next_a != a + 2 ? 3 - plus : 1
+      return 1
+    }
+    FNR == NR {
+      if (match($0, /^ +[0-9a-f]+:\t/)) {
+        a = hex(substr($1, 1, length($1) - 1)); opc[a] = $2
+        if (match($0, /\{[^}]*\}/)) {
+          list = substr($0, RSTART, RLENGTH); regs[a] = gsub(/,/, ",", list) + 1; pc[a] = list ~ /pc/
+        }
+      }
+      next
+    }
+    /^Trace/ {
+      match($0, /\[[0-9a-f]+\/[0-9a-f]+\//); f = substr($0, RSTART + 1, RLENGTH - 2)
+      a = hex(substr(f, index(f, "/") + 1))
+      if (n++) cycles += cost(prev, a)
+      prev = a
+    }
+    END { cycles += cost(prev, -1); print n, cycles }' "$tmp/dis" "$tmp/trace"
 }
-calls=$(($(count 120 "$format") - $(count 20 "$format")))
-driver=$(($(count 120 none) - $(count 20 none)))
-awk -v ir="$((calls - driver))" -v d="$driver" -v f="$format" -v cpu="$flags" 'BEGIN {
+# shellcheck disable=SC2046  # four pairs of numbers
+set -- $(count 120 "$format") $(count 20 "$format") $(count 120 none) $(count 20 none)
+awk -v ir="$(($1 - $3 - $5 + $7))" -v cy="$(($2 - $4 - $6 + $8))" -v d="$(($5 - $7))" -v f="$format" \
+  -v cpu="$flags" -v v6m="$(case $flags in *cortex-m0*) echo 1 ;; esac)" 'BEGIN {
   printf "fixed %s (%s): %d instructions over 100 blocks, driver (%d) subtracted: %.1f per output sample\n",
-    f, cpu, ir, d, ir / 3200 }'
+    f, cpu, ir, d, ir / 3200
+  if (v6m) printf "  about %.0f cycles per output sample (estimated from the instructions run)\n", cy / 3200 }'
