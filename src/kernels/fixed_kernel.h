@@ -56,6 +56,9 @@ struct Thumb1Tables {
   uint32_t rest[2 + 3 * 40];  // the 40 of the window
 };
 extern const Thumb1Tables kThumb1;
+#elif defined(__thumb2__) && defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
+// ARMv7-M and v8-M Mainline: the window sums in assembly (fixed_v7m.cpp).
+#define SYNTHTAB_FIXED_V7M 1
 #endif
 
 #if defined(SYNTHTAB_FIXED_MUL32)
@@ -163,7 +166,14 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
 // 16 products each, 32 x 32 -> 64-bit multiply-accumulates where the CPU has
 // them. Outputs j and 32 - j read the same history row, so they are summed
 // together and each history value is loaded once.
-#if !defined(SYNTHTAB_FIXED_MUL32)
+#if defined(SYNTHTAB_FIXED_V7M)
+extern "C" void synthtab_fixed_window_v7m(const int32_t *w, const int32_t *run, int64_t *sums);
+
+// The 32 window sums of a block, s[j] for output j.
+inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
+  synthtab_fixed_window_v7m(synthtab_fixed_tab.win[0] + t, run, s);
+}
+#elif !defined(SYNTHTAB_FIXED_MUL32)
 // The 32 window sums of a block, s[j] for output j.
 inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
   const int32_t *const w = synthtab_fixed_tab.win[0] + t;
