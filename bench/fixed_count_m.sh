@@ -1,6 +1,7 @@
 #!/bin/sh
 # Instructions per output sample of the integer filterbank on a bare-metal
-# Cortex-M, counted under qemu-system-arm (machine mps2-an385, semihosting)
+# Cortex-M, counted under qemu-system-arm (machine mps2-an385, an386 for M4,
+# an500 for M7; semihosting)
 # one instruction per block (-singlestep -d exec,nochain): fixed_driver.c
 # built against BUILD_DIR's libsynthtab.a, run for 120 blocks and for 20, and
 # the same runs with the filterbank call left out (the driver alone), so that
@@ -34,10 +35,14 @@ step=-singlestep
 qemu-system-arm -h 2>&1 | grep -q one-insn-per-tb && step="-accel tcg,one-insn-per-tb=on"
 plus=0
 case $flags in *cortex-m0plus*) plus=1 ;; esac
+# The board: mps2-an385's Cortex-M3 runs ARMv6-M code too; M4 and M7 code
+# (DSP and FPU instructions) need their own.
+machine=mps2-an385
+case $flags in *cortex-m4*) machine=mps2-an386 ;; *cortex-m7*) machine=mps2-an500 ;; esac
 arm-none-eabi-objdump -d --no-show-raw-insn "$tmp/driver.elf" >"$tmp/dis"
 count() {  # BLOCKS FORMAT: "instructions cycles"
   # shellcheck disable=SC2086  # the step option
-  qemu-system-arm -M mps2-an385 -nographic -monitor none -serial none \
+  qemu-system-arm -M "$machine" -nographic -monitor none -serial none \
     -semihosting-config "enable=on,target=native,arg=fixed_driver,arg=$1,arg=$2" \
     $step -d exec,nochain -D "$tmp/trace" -kernel "$tmp/driver.elf" >"$tmp/log" 2>&1 ||
     { cat "$tmp/log" >&2; exit 1; }
@@ -74,6 +79,7 @@ count() {  # BLOCKS FORMAT: "instructions cycles"
 }
 # shellcheck disable=SC2046  # four pairs of numbers
 set -- $(count 120 "$format") $(count 20 "$format") $(count 120 none) $(count 20 none)
+[ $# -eq 8 ] || { echo "fixed_count_m.sh: the driver did not run under qemu-system-arm -M $machine" >&2; exit 1; }
 awk -v ir="$(($1 - $3 - $5 + $7))" -v cy="$(($2 - $4 - $6 + $8))" -v d="$(($5 - $7))" -v f="$format" \
   -v cpu="$flags" -v v6m="$(case $flags in *cortex-m0*) echo 1 ;; esac)" 'BEGIN {
   printf "fixed %s (%s): %d instructions over 100 blocks, driver (%d) subtracted: %.1f per output sample\n",
