@@ -39,7 +39,7 @@
 #define SYNTHTAB_ANALYSIS_H
 
 #include <stddef.h>
-#include <synthtab/tabinit.h> /* SYNTHTAB_API */
+#include <synthtab/export.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -44,7 +44,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <synthtab/tabinit.h> /* SYNTHTAB_API */
+#include <synthtab/export.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -56,9 +56,9 @@ extern "C" {
  * functions below. A copy of a state continues from where the original was;
  * a zero-filled state is silent, as after synthtab_synth_init(). */
 typedef struct synthtab_synth {
-  double priv_hist[1684 + 3];          /* history and a window cache: 13.2 KiB in all */
-  const void *priv_self, *priv_kernel; /* where it was and what ran it last */
-  uint32_t priv_t, priv_align;
+  double priv_hist[1684 + 3]; /* the history, at any offset: 13.2 KiB in all */
+  size_t priv_spare[2];       /* unused, left as found */
+  uint32_t priv_t, priv_tag;  /* the block number; the kernel and the history's offset */
 } synthtab_synth;
 
 /* Silent history. Use it at start and to reset on a seek. */

@@ -1,11 +1,10 @@
 // The NEON kernel: AArch64's Advanced SIMD on pairs of doubles, part of the
 // base ISA. Its arithmetic is the two-lane body of pair.h, shared with sse2;
 // only the 16-bit conversion is its own, the portable one.
-#include <synthtab/synth.h>  // round_clip
-
+#include "dispatch.h"
 #include "pair.h"
 
-namespace synthtab::kernel {
+namespace synthtab::kernel::neon {
 namespace {
 
 struct Neon {
@@ -20,11 +19,21 @@ struct Neon {
 };
 using Body = pair::Body<Neon>;
 
-bool always() { return true; }  // Advanced SIMD is part of every AArch64 CPU
-
 }  // namespace
 
-const Kernel kNeon = {"neon",    always,    Layout::mirrored, Body::f64,
-                      Body::f32, Body::s16, Body::analysis};
+void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
+  Body::f64(h, subbands, out, stride, t);
+}
+void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
+  Body::f32(h, subbands, out, stride, t);
+}
+std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                unsigned t) {
+  return Body::s16(h, subbands, out, stride, t);
+}
+void analysis(double *history, const double *in, std::ptrdiff_t stride, double *subbands,
+              unsigned t) {
+  Body::analysis(history, in, stride, subbands, t);
+}
 
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::neon

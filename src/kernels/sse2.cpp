@@ -1,12 +1,12 @@
 // The SSE2 kernel: the two-lane body of pair.h in SSE2 registers (part of
 // the base ISA on x86-64), shared with neon. Its own: the 16-bit conversion
-// and the CPU check.
-#include <cpuid.h>
+// and its entry points (dispatch.h).
 #include <emmintrin.h>
 
+#include "dispatch.h"
 #include "pair.h"
 
-namespace synthtab::kernel {
+namespace synthtab::kernel::sse2 {
 namespace {
 
 struct Sse2 {
@@ -70,18 +70,21 @@ struct Sse2 {
 };
 using Body = pair::Body<Sse2>;
 
-bool supported() {
-#if defined(__x86_64__)
-  return true;  // part of the base ISA
-#else
-  unsigned a, b, c, d;
-  return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
-#endif
-}
-
 }  // namespace
 
-const Kernel kSse2 = {"sse2",    supported, Layout::mirrored, Body::f64,
-                      Body::f32, Body::s16, Body::analysis};
+void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
+  Body::f64(h, subbands, out, stride, t);
+}
+void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
+  Body::f32(h, subbands, out, stride, t);
+}
+std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                unsigned t) {
+  return Body::s16(h, subbands, out, stride, t);
+}
+void analysis(double *history, const double *in, std::ptrdiff_t stride, double *subbands,
+              unsigned t) {
+  Body::analysis(history, in, stride, subbands, t);
+}
 
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::sse2
