@@ -19,6 +19,19 @@
 
 #include "kernels/dispatch.h"
 
+namespace synthtab::kernel {
+namespace {
+
+// The first block of the process, which chooses the kernel: out of line, so
+// the usual path needs no stack frame.
+SYNTHTAB_COLD void first(double *history, const double *in, ptrdiff_t stride, double *subbands,
+                         unsigned t) {
+  kDouble.analysis[current()](history, in, stride, subbands, t);
+}
+
+}  // namespace
+}  // namespace synthtab::kernel
+
 extern "C" {
 
 void synthtab_analysis_init(synthtab_analysis *a) { std::memset(a, 0, sizeof *a); }
@@ -31,7 +44,9 @@ void synthtab_analysis_f64(synthtab_analysis *a, const double *in, ptrdiff_t str
   const unsigned t = (a->priv_newest + 1) & 15;
   a->priv_newest = t;
   using namespace synthtab::kernel;
-  kDouble[current()].analysis(a->priv_history, in, stride, subbands, t);
+  const unsigned k = g_current.load(std::memory_order_acquire);
+  if (k >= kCount) return first(a->priv_history, in, stride, subbands, t);
+  kDouble.analysis[k](a->priv_history, in, stride, subbands, t);
 }
 
 }  // extern "C"

@@ -3,11 +3,11 @@
 // per instruction set; kernel.h documents the history layouts and dispatch.h
 // the kernel choice.
 //
-// The state holds no pointer. priv_tag is 0 while no block has run since the
-// state was zero-filled (silent in every layout, wherever it lies);
-// otherwise (kernel + 1) << 5 | offset: the kernel that ran the latest block
-// and the byte offset within priv_hist of its history, the first 32-byte
-// boundary at the address the state then had. A state that moved (memcpy,
+// The state holds no pointer. priv_tag is kSettled + offset * 8 + kernel
+// once a block has run: the kernel that ran the latest block and the byte
+// offset within priv_hist of its history, the first 32-byte boundary at the
+// address the state then had. Without kSettled (zero-filled: silent in every
+// layout, wherever it lies) it is fresh. A state that moved (memcpy,
 // a file, another process) or meets another kernel is settled before its
 // next block: its history moved to this address's boundary and converted to
 // this kernel's layout. Every field is read masked, so any bytes make some
@@ -38,7 +38,10 @@ inline double *history(synthtab_synth *s, unsigned offset) {
 
 // The tag of a state settled for kernel k at offset. Wider than priv_tag, so
 // that kNone (not chosen yet) matches no state.
-inline uint64_t tag_for(unsigned k, unsigned offset) { return (uint64_t{k} + 1) << 5 | offset; }
+constexpr uint32_t kSettled = 1 << 10;
+inline uint64_t tag_for(unsigned k, unsigned offset) {
+  return uint64_t{k} + offset * 8 + kSettled;
+}
 
 // Rebuilds the mirror rows from the forward ones.
 void mirror(double *h) {
@@ -71,8 +74,8 @@ SYNTHTAB_NOINLINE void relayout(double *h, bool to_transposed) {
 // as k's own layout.
 SYNTHTAB_COLD void settle(synthtab_synth *s, unsigned k, unsigned offset) {
   const uint32_t tag = s->priv_tag;
-  if (tag != 0) {
-    const unsigned from = tag & 31, last = (tag >> 5) - 1;
+  if (tag & kSettled) {
+    const unsigned from = tag >> 3 & 31, last = tag & 7;
     char *const base = reinterpret_cast<char *>(s->priv_hist);
     if (from != offset) std::memmove(base + offset, base + from, kRegion * sizeof(double));
     const Layout was = last < kCount ? kLayout[last] : kLayout[k], now = kLayout[k];
@@ -84,14 +87,15 @@ SYNTHTAB_COLD void settle(synthtab_synth *s, unsigned k, unsigned offset) {
   s->priv_tag = static_cast<uint32_t>(tag_for(k, offset));
 }
 
+// The block number, counted on (mod 2^32, a multiple of 16) and read mod 16.
 inline unsigned next(synthtab_synth *s) {
-  const unsigned t = s->priv_t & 15;
-  s->priv_t = (t + 1) & 15;
-  return t;
+  const unsigned t = s->priv_t;
+  s->priv_t = t + 1;
+  return t & 15;
 }
 
 // One block through the kernel's entry for the format (Entry is the
-// DoubleEntries member). On the usual path s last ran under the current
+// DoubleEntries array). On the usual path s last ran under the current
 // kernel at this offset and the call goes straight on; any other path (first
 // block, a move, a kernel switch) is a tail call out of line, so the usual
 // one needs no stack frame.
@@ -99,14 +103,17 @@ template <auto Entry, class Out>
 SYNTHTAB_COLD auto slow(synthtab_synth *s, const double *subbands, Out *out, ptrdiff_t stride) {
   const unsigned k = current(), offset = offset_of(s);
   settle(s, k, offset);
-  return (kDouble[k].*Entry)(history(s, offset), subbands, out, stride, next(s));
+  return (kDouble.*Entry)[k](history(s, offset), subbands, out, stride, next(s));
 }
 
 template <auto Entry, class Out>
 inline auto run(synthtab_synth *s, const double *subbands, Out *out, ptrdiff_t stride) {
-  const unsigned k = g_current.load(std::memory_order_acquire), offset = offset_of(s);
-  if (s->priv_tag != tag_for(k, offset)) return slow<Entry>(s, subbands, out, stride);
-  return (kDouble[k].*Entry)(history(s, offset), subbands, out, stride, next(s));
+  const unsigned k = g_current.load(std::memory_order_acquire);
+  const auto addr = reinterpret_cast<std::uintptr_t>(s->priv_hist);
+  const uint32_t tag = s->priv_tag;
+  if (tag != tag_for(k, -addr & 31)) return slow<Entry>(s, subbands, out, stride);
+  const auto h = reinterpret_cast<double *>((addr + 31) & ~std::uintptr_t{31});
+  return (kDouble.*Entry)[k](h, subbands, out, stride, next(s));
 }
 
 }  // namespace

@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(SYNTHTAB_KERNEL_AVX2)
+#include "kernels/kernel.h"  // transpose_window
+#endif
+
 // Zero until the first call; reached from outside only through pnts.
 static double cos64[16], cos32[8], cos16[4], cos8[2], cos4[1];
 
@@ -186,4 +190,7 @@ void make_decode_tables(int32_t scale) {
     if (i % 64 == 63) a = -a;
     t += 32;
   }
+#if defined(SYNTHTAB_KERNEL_AVX2)
+  synthtab::kernel::transpose_window();  // the avx2 kernel's copy of decwin
+#endif
 }

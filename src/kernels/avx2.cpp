@@ -4,9 +4,8 @@
 // runs anywhere. Scheme in kernel.h; this kernel keeps the transposed
 // layout and sums across outputs, four at a time: each output's sum is one
 // chain of fused multiply-adds over the 16 slots, against a window
-// transposed to match, so no sum crosses lanes (bar output 0's). That window
-// is one process-wide copy, built from decwin at the first block after a
-// make_decode_tables() call: a fresh state starts at full speed.
+// transposed to match, so no sum crosses lanes (bar output 0's): one
+// process-wide copy that make_decode_tables() builds (kernel.h).
 //
 // The analysis (also here) takes four f at a time through its window, and
 // its DCT-III runs as four 8-point ones side by side in the lanes.
@@ -17,7 +16,6 @@
 // executes AVX2 and FMA, no more (src/CMakeLists.txt).
 #include <immintrin.h>
 
-#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -137,40 +135,6 @@ INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) 
   }
 }
 
-// The window for one decwin, transposed as the history is (kernel.h).
-// Column c = t + s (slot s at block t) holds, against history rows 1..16,
-// lanes 0..15 for outputs 1..16 and lanes 16 + i for outputs 31 - i (lane 31
-// unused, 0); w0 holds the column of row 0, for output 0.
-struct alignas(32) Window {
-  double w[31 * 32];
-  double w0[32];
-};
-
-void build(Window &win) {
-  for (unsigned c = 0; c < 31; c++) {
-    double *col = win.w + 32 * c;
-    // decwin against X, not -X; odd ages count negated forwards
-    const double sign = c & 1 ? 1.0 : -1.0;
-    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * (j + 1) + c];
-    for (unsigned i = 0; i < 15; i++) col[16 + i] = -decwin[32 * (i + 1) + ((15 - c) & 15)];
-    col[31] = 0;
-    win.w0[c] = sign * decwin[c];
-  }
-}
-
-// The process-wide window and the bits of decwin[kKeyAt] it was built from,
-// -scale times the window's largest value: integer scales that differ give
-// different keys. kNoKey and kBuilding are signalling NaNs, which
-// make_decode_tables() never stores. No filterbank call overlaps a
-// make_decode_tables() call, so while the key matches decwin nobody writes
-// the copy; after a new scale the first block to see it claims the copy and
-// builds it, and a block that meets a build in progress builds its own.
-constexpr int kKeyAt = 8;
-constexpr uint64_t kNoKey = 0x7ff4000000000001, kBuilding = 0x7ff4000000000002;
-static_assert(std::atomic<uint64_t>::is_always_lock_free, "no lock, no libatomic");
-Window g_window;
-std::atomic<uint64_t> g_key{kNoKey};
-
 // Output groups: window() leaves outputs kGroup[i][0..3] in lanes of x[i].
 constexpr int kGroup[8][4] = {{1, 2, 3, 4},     {5, 6, 7, 8},     {9, 10, 11, 12},
                               {13, 14, 15, 16}, {20, 21, 22, 23}, {24, 25, 26, 27},
@@ -283,44 +247,16 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0, 
   }
 }
 
-// The history, then the sums of block t against win, written in the format
-// of Out.
+// The history, then the sums of block t, written in the format of Out.
 template <class Out>
-INLINE std::size_t step(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
-                       unsigned t, const Window &win) {
+INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
+                         unsigned t) {
   const unsigned p = t & 1, slot = (16 - t) & 15;
   double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
   dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
             row0 + slot);
+  const TransposedWindow &win = kTransposedWindow;
   return window(run, win.w + 32 * t, win.w0 + t, row0, out, stride);
-}
-
-// The block when the shared window is not the one for decwin (above).
-template <class Out>
-TARGET __attribute__((cold, noinline)) std::size_t rebuild(double *h, const double *subbands,
-                                                           Out *out, std::ptrdiff_t stride,
-                                                           unsigned t, uint64_t now) {
-  uint64_t seen = g_key.load(std::memory_order_acquire);
-  if (seen == now) return step(h, subbands, out, stride, t, g_window);
-  if (seen != kBuilding &&
-      g_key.compare_exchange_strong(seen, kBuilding, std::memory_order_acquire)) {
-    build(g_window);
-    g_key.store(now, std::memory_order_release);
-    return step(h, subbands, out, stride, t, g_window);
-  }
-  Window own;
-  build(own);
-  return step(h, subbands, out, stride, t, own);
-}
-
-template <class Out>
-INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
-                         unsigned t) {
-  uint64_t now;  // compared as bits
-  std::memcpy(&now, decwin + kKeyAt, sizeof now);
-  if (now != g_key.load(std::memory_order_acquire))
-    return rebuild(h, subbands, out, stride, t, now);
-  return step(h, subbands, out, stride, t, g_window);
 }
 
 // Stride 1 inlined; stride 2 (interleaved stereo) and any other each in a

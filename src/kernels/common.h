@@ -35,6 +35,17 @@
 #define SYNTHTAB_NOINLINE
 #endif
 
+// Internal names are hidden: declarations too, so that the library reaches
+// its own data without the GOT. Each internal header brackets its
+// declarations with these.
+#if defined(__GNUC__)
+#define SYNTHTAB_HIDDEN_BEGIN _Pragma("GCC visibility push(hidden)")
+#define SYNTHTAB_HIDDEN_END _Pragma("GCC visibility pop")
+#else
+#define SYNTHTAB_HIDDEN_BEGIN
+#define SYNTHTAB_HIDDEN_END
+#endif
+
 namespace synthtab::kernel {
 
 // x rounded to the nearest integer, halves away from zero, then clipped to a

@@ -19,10 +19,12 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "common.h"
 #include "kernel.h"  // Layout and the entry point types
 
 struct synthtab_fixed;
 
+SYNTHTAB_HIDDEN_BEGIN
 namespace synthtab::kernel {
 
 enum Id : unsigned { kScalar, kSse2, kAvx2, kNeon, kCount };
@@ -43,16 +45,17 @@ inline unsigned current() {
   return k != kNone ? k : choose();
 }
 
-// The double filterbanks' entries of one kernel (kernel.h describes them).
+// The double filterbanks' entries (kernel.h describes them), one array per
+// entry point indexed by kernel (so a call indexes by the id as it is):
+// null where the build lacks the kernel. Only a kernel the build has and the
+// CPU runs is ever current.
 struct DoubleEntries {
-  SynthF64 f64;
-  SynthF32 f32;
-  SynthS16 s16;
-  AnalysisF64 analysis;
+  SynthF64 f64[kCount];
+  SynthF32 f32[kCount];
+  SynthS16 s16[kCount];
+  AnalysisF64 analysis[kCount];
 };
-// Row k: kernel k, or nulls where the build lacks it. Only a kernel the
-// build has and the CPU runs is ever current.
-extern const DoubleEntries kDouble[kCount];
+extern const DoubleEntries kDouble;
 
 // The integer filterbank's SIMD entries; a null row runs the portable kernel
 // (fixed.cpp).
@@ -91,5 +94,6 @@ SYNTHTAB_DOUBLE_ENTRIES
 #undef SYNTHTAB_DOUBLE_ENTRIES
 
 }  // namespace synthtab::kernel
+SYNTHTAB_HIDDEN_END
 
 #endif  // SYNTHTAB_KERNELS_DISPATCH_H

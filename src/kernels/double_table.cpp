@@ -3,23 +3,23 @@
 
 namespace synthtab::kernel {
 
-const DoubleEntries kDouble[kCount] = {
-    {scalar::f64, scalar::f32, scalar::s16, scalar::analysis},
 #if defined(SYNTHTAB_KERNEL_SSE2)
-    {sse2::f64, sse2::f32, sse2::s16, sse2::analysis},
+#define SSE2(entry) sse2::entry
 #else
-    {},
+#define SSE2(entry) nullptr
 #endif
 #if defined(SYNTHTAB_KERNEL_AVX2)
-    {avx2::f64, avx2::f32, avx2::s16, avx2::analysis},
+#define AVX2(entry) avx2::entry
 #else
-    {},
+#define AVX2(entry) nullptr
 #endif
 #if defined(SYNTHTAB_KERNEL_NEON)
-    {neon::f64, neon::f32, neon::s16, neon::analysis},
+#define NEON(entry) neon::entry
 #else
-    {},
+#define NEON(entry) nullptr
 #endif
-};
+#define ROW(entry) {scalar::entry, SSE2(entry), AVX2(entry), NEON(entry)}
+
+const DoubleEntries kDouble = {ROW(f64), ROW(f32), ROW(s16), ROW(analysis)};
 
 }  // namespace synthtab::kernel

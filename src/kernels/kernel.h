@@ -47,7 +47,9 @@
 // kTPad + (0..15), kTPad doubles of padding before each slot's rows, so the
 // rows a slot contributes to sit side by side and load four at a time, kTEnd
 // doubles in all. Its window, transposed to match, is one process-wide copy
-// per decwin (avx2.cpp), not part of the state.
+// of decwin, kTransposedWindow, that make_decode_tables() rebuilds with it
+// (transposed_window.cpp): no state holds a copy, and a fresh state runs at
+// full speed from its first block.
 //
 // Every layout holds the same values, so a state converts between them
 // (synth.cpp). The history takes kRegion doubles whatever the layout.
@@ -61,6 +63,7 @@
 
 #include "common.h"
 
+SYNTHTAB_HIDDEN_BEGIN
 namespace synthtab::kernel {
 
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
@@ -68,6 +71,17 @@ constexpr int kTSlot = 20, kTPad = 4, kTRun = kSlots * kTSlot, kTRow0 = 2 * kTRu
 constexpr int kTEnd = kTRow0 + kSlots;
 constexpr int kRegion = 2 * kRun;
 static_assert(kRegion >= kTEnd, "the region holds either layout");
+
+// The transposed layout's window. Column c = t + s (slot s at block t)
+// holds, against history rows 1..16, lanes 0..15 for outputs 1..16 and
+// lanes 16 + i for outputs 31 - i (lane 31 unused, 0); w0 holds the column
+// of row 0, for output 0.
+struct alignas(32) TransposedWindow {
+  double w[31 * 32];
+  double w0[32];
+};
+extern TransposedWindow kTransposedWindow;
+void transpose_window();  // from decwin, by make_decode_tables()
 
 // How a kernel keeps the synthesis history (above).
 enum class Layout { rows, mirrored, transposed };
@@ -171,5 +185,6 @@ using AnalysisF64 = void (*)(double *history, const double *in, std::ptrdiff_t s
                              double *subbands, unsigned t);
 
 }  // namespace synthtab::kernel
+SYNTHTAB_HIDDEN_END
 
 #endif  // SYNTHTAB_KERNELS_KERNEL_H
