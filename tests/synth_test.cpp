@@ -359,14 +359,4 @@ TEST(Kernels, StateCarriesOverASwitchBetweenBlocks) {
   EXPECT_LE(d.dev, 1e-12 * std::max(1.0, d.peak));
 }
 
-// Run by CTest with SYNTHTAB_KERNEL set and SYNTHTAB_EXPECT naming the
-// kernel that must then be in use ("default": the fastest this CPU runs).
-TEST(Kernels, EnvironmentChoosesAtFirstUse) {
-  const char *expect = std::getenv("SYNTHTAB_EXPECT");
-  if (!expect) GTEST_SKIP() << "SYNTHTAB_EXPECT not set";
-  const std::string first = synthtab_kernel();  // the first use in this process
-  const std::vector<std::string> ok = kernels();
-  EXPECT_EQ(first, std::string(expect) == "default" ? ok.back() : expect);
-}
-
 }  // namespace
