@@ -173,8 +173,10 @@ struct ExtendedPrecision {};  // integers need no precision control
 
 void make_decode_tables(int32_t scale) {
   [[maybe_unused]] const ExtendedPrecision extended;
+  static double *const own[5] = {cos64, cos32, cos16, cos8, cos4};
   for (int i = 0; i < 5; i++) {
-    double *t = pnts[i];  // whatever table the caller left there
+    if (!pnts[i]) pnts[i] = own[i];  // NULL: back to the library's own table
+    double *t = pnts[i];             // whatever table the caller left there
     for (int k = 0; k < (16 >> i); k++) t[k] = factor(i, k);
   }
 

@@ -55,7 +55,10 @@ extern "C" {
 SYNTHTAB_API void make_decode_tables(int32_t scale);
 
 /* pnts[i]: the 16 >> i factors of stage i. Writable: pointing an element at
- * a table of your own before a call makes the call fill that table instead. */
+ * a table of your own (16 >> i doubles) before a call makes the call fill
+ * that table instead; a NULL element points back at the library's own table.
+ * The synthesis kernels read pnts at every block: between the call and the
+ * last block every element must point at a filled table, never NULL. */
 SYNTHTAB_API extern double *pnts[5];
 
 SYNTHTAB_API extern const double dewin[512];

@@ -1,10 +1,42 @@
 // The SIMD kernels' analysis window, kAnalysisWindow (kernel.h), evaluated
-// by the compiler from the standard's window.
+// by the compiler from the standard's window; and kernel.h's DCT factor
+// literals held to the values make_decode_tables() stores in pnts, evaluated
+// by the compiler as tabinit.cpp evaluates them (extended.h).
+#include "../extended.h"
 #include "../window.h"
 #include "kernel.h"
 
 namespace synthtab::kernel {
 namespace {
+
+constexpr double pow2(int e) {
+  double v = 1;
+  for (; e < 0; e++) v /= 2;  // exact
+  for (; e > 0; e--) v *= 2;
+  return v;
+}
+
+constexpr double to_double(extended::Ext x) {
+  const auto [m, e] = extended::round53(x);
+  return static_cast<double>(m) * pow2(e);  // m <= 2^53: exact
+}
+
+// Each literal of the n-point stage is the true factor, and at most 8 units
+// in the last place from pnts[stage][k].
+template <int n>
+constexpr bool factors_match() {
+  constexpr int stage = n == 32 ? 0 : n == 16 ? 1 : n == 8 ? 2 : n == 4 ? 3 : 4;
+  for (int k = 0; k < n / 2; k++) {
+    const double f = factors<n>()[k], p = to_double(extended::factor(stage, k));
+    const double ulp = pow2(extended::round53(extended::factor(stage, k)).e);
+    if (f != to_double(extended::true_factor(stage, k)) || (f > p ? f - p : p - f) > 8 * ulp)
+      return false;
+  }
+  return true;
+}
+static_assert(factors_match<32>() && factors_match<16>() && factors_match<8>() &&
+                  factors_match<4>() && factors_match<2>(),
+              "kernel.h's DCT factors are the values pnts holds");
 
 constexpr const double *kD = detail::kSynthesisWindowConst;
 

@@ -133,7 +133,9 @@ extern const AnalysisWindow kAnalysisWindow;
 // x = (2i + 1) pi / (2n) turns them into the half-length transform of
 // b[q] = a[2q - 1] + a[2q + 1] divided by 2 cos(x), antisymmetric about the
 // middle (O). Then s[i] = E + O, s[n-1-i] = E - O. factors<n>()[i] is
-// 1 / (2 cos((2i + 1) pi / (2n))), correctly rounded.
+// 1 / (2 cos((2i + 1) pi / (2n))): the value pnts[stage][i] holds after
+// make_decode_tables(), 32 >> stage = n, checked at build time
+// (analysis_window.cpp).
 inline constexpr double kFactors32[16] = {
     0x1.004f09436640ep-1, 0x1.02cd16f3ace41p-1, 0x1.07e8b5b5db921p-1, 0x1.0fe4d0830706dp-1,
     0x1.1b306f118428cp-1, 0x1.2a7673c047c11p-1, 0x1.3eb8dc44206e3p-1, 0x1.59807a9b3c085p-1,
