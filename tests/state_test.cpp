@@ -122,7 +122,7 @@ TEST_P(Garbage, StateBytesNeverReachOutside) {
   for (int kind = 0; kind < 7; kind++)
     for (std::ptrdiff_t stride : {1, 2, 3, -1}) {
       const std::vector<unsigned char> bytes = garbage(size, kind);
-      std::unique_ptr<double[]> state(new double[size / sizeof(double)]);
+      std::unique_ptr<unsigned char[]> state(new unsigned char[size]);  // aligned for any state
       std::memcpy(state.get(), bytes.data(), size);
       std::string out;
       run_blocks(bank, state.get(), kind, 20, out, stride);
