@@ -39,9 +39,7 @@ inline double *history(synthtab_synth *s, unsigned offset) {
 // The tag of a state settled for kernel k at offset. Wider than priv_tag, so
 // that kNone (not chosen yet) matches no state.
 constexpr uint32_t kSettled = 1 << 10;
-inline uint64_t tag_for(unsigned k, unsigned offset) {
-  return uint64_t{k} + offset * 8 + kSettled;
-}
+inline uint64_t tag_for(unsigned k, unsigned offset) { return uint64_t{k} + offset * 8 + kSettled; }
 
 // Rebuilds the mirror rows from the forward ones.
 void mirror(double *h) {

@@ -20,7 +20,7 @@ inline const char *bank_name(Bank b) {
 }
 
 inline std::size_t state_size(Bank b) {
-  return b == Bank::synth ? sizeof(synthtab_synth)
+  return b == Bank::synth      ? sizeof(synthtab_synth)
          : b == Bank::analysis ? sizeof(synthtab_analysis)
                                : sizeof(synthtab_fixed);
 }

@@ -14,7 +14,9 @@
 int main(int argc, char **argv) {
   if (argc != 7) return 2;
   const std::string name = argv[1];
-  const Bank bank = name == "synth" ? Bank::synth : name == "analysis" ? Bank::analysis : Bank::fixed;
+  const Bank bank = name == "synth"      ? Bank::synth
+                    : name == "analysis" ? Bank::analysis
+                                         : Bank::fixed;
   if (synthtab_use_kernel(argv[2]) != 0) return 3;
   make_decode_tables(32768);
   std::ifstream in(argv[5], std::ios::binary);

@@ -104,7 +104,8 @@ INSTANTIATE_TEST_SUITE_P(States, Saved, ::testing::ValuesIn(cases()), case_name)
 std::vector<unsigned char> garbage(std::size_t n, int kind) {
   std::vector<unsigned char> b(n);
   std::mt19937 gen(static_cast<unsigned>(kind));
-  for (unsigned char &c : b) c = kind < 4 ? static_cast<unsigned char>(gen()) : "\xa5\xff\x7f"[kind - 4];
+  for (unsigned char &c : b)
+    c = kind < 4 ? static_cast<unsigned char>(gen()) : "\xa5\xff\x7f"[kind - 4];
   return b;
 }
 

@@ -68,4 +68,3 @@ constexpr AnalysisWindow build() {
 constexpr AnalysisWindow kAnalysisWindow = build();
 
 }  // namespace synthtab::kernel
-

@@ -68,7 +68,7 @@ struct FixedEntries {
 extern const FixedEntries kFixed[kCount];
 
 // Each kernel's entry points, defined in its own file.
-#define SYNTHTAB_DOUBLE_ENTRIES                                                              \
+#define SYNTHTAB_DOUBLE_ENTRIES                                                                \
   void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t); \
   void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t);  \
   std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,      \

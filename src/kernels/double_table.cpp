@@ -18,7 +18,8 @@ namespace synthtab::kernel {
 #else
 #define NEON(entry) nullptr
 #endif
-#define ROW(entry) {scalar::entry, SSE2(entry), AVX2(entry), NEON(entry)}
+#define ROW(entry) \
+  { scalar::entry, SSE2(entry), AVX2(entry), NEON(entry) }
 
 const DoubleEntries kDouble = {ROW(f64), ROW(f32), ROW(s16), ROW(analysis)};
 

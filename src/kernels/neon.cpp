@@ -21,19 +21,6 @@ using Body = pair::Body<Neon>;
 
 }  // namespace
 
-void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
-  Body::f64(h, subbands, out, stride, t);
-}
-void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
-  Body::f32(h, subbands, out, stride, t);
-}
-std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
-                unsigned t) {
-  return Body::s16(h, subbands, out, stride, t);
-}
-void analysis(double *history, const double *in, std::ptrdiff_t stride, double *subbands,
-              unsigned t) {
-  Body::analysis(history, in, stride, subbands, t);
-}
+SYNTHTAB_PAIR_ENTRIES(Body)
 
 }  // namespace synthtab::kernel::neon
