@@ -80,11 +80,23 @@ TEST_P(Saved, ContinuesInAnotherProcessBitForBit) {
   ASSERT_EQ(synthtab_use_kernel(to.c_str()), 0);
   run_blocks(bank, state, 37, 40, here);
 
+  std::vector<std::string> args;
+  for (std::string rest = SYNTHTAB_STATE_CHILD;;) {  // the emulator's words, then the child
+    const std::size_t bar = rest.find('|');
+    args.push_back(rest.substr(0, bar));
+    if (bar == std::string::npos) break;
+    rest.erase(0, bar + 1);
+  }
+  for (std::string a : {bank_name(bank), to.c_str(), "37", "40"}) args.push_back(a);
+  args.push_back(state_file);
+  args.push_back(out_file);
+  std::vector<char *> argv;
+  for (std::string &a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    execl(SYNTHTAB_STATE_CHILD, SYNTHTAB_STATE_CHILD, bank_name(bank), to.c_str(), "37", "40",
-          state_file.c_str(), out_file.c_str(), static_cast<char *>(nullptr));
+    execvp(argv[0], argv.data());
     _exit(127);
   }
   int status = 0;

@@ -38,5 +38,8 @@ target_link_libraries(state_child PRIVATE synthtab::synthtab)
 synthtab_strict(state_child)
 synthtab_gtest(state_test state_test.cpp)
 target_link_libraries(state_test PRIVATE synthtab::synthtab)
-target_compile_definitions(state_test PRIVATE SYNTHTAB_STATE_CHILD="$<TARGET_FILE:state_child>")
+# The child's command line, '|'-separated: under the cross build's emulator
+# where there is one.
+string(JOIN "|" _child ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:state_child>")
+target_compile_definitions(state_test PRIVATE SYNTHTAB_STATE_CHILD="${_child}")
 add_dependencies(state_test state_child)
