@@ -255,7 +255,7 @@ INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdi
   double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
   dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
             row0 + slot);
-  const TransposedWindow &win = kTransposedWindow;
+  const TransposedWindow &win = g_transposed_window;
   return window(run, win.w + 32 * t, win.w0 + t, row0, out, stride);
 }
 

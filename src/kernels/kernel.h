@@ -47,7 +47,7 @@
 // kTPad + (0..15), kTPad doubles of padding before each slot's rows, so the
 // rows a slot contributes to sit side by side and load four at a time, kTEnd
 // doubles in all. Its window, transposed to match, is one process-wide copy
-// of decwin, kTransposedWindow, that make_decode_tables() rebuilds with it
+// of decwin, g_transposed_window, that make_decode_tables() rebuilds with it
 // (transposed_window.cpp): no state holds a copy, and a fresh state runs at
 // full speed from its first block.
 //
@@ -80,7 +80,7 @@ struct alignas(32) TransposedWindow {
   double w[31 * 32];
   double w0[32];
 };
-extern TransposedWindow kTransposedWindow;
+extern TransposedWindow g_transposed_window;
 void transpose_window();  // from decwin, by make_decode_tables()
 
 // How a kernel keeps the synthesis history (above).
@@ -133,9 +133,9 @@ extern const AnalysisWindow kAnalysisWindow;
 // x = (2i + 1) pi / (2n) turns them into the half-length transform of
 // b[q] = a[2q - 1] + a[2q + 1] divided by 2 cos(x), antisymmetric about the
 // middle (O). Then s[i] = E + O, s[n-1-i] = E - O. factors<n>()[i] is
-// 1 / (2 cos((2i + 1) pi / (2n))): the value pnts[stage][i] holds after
-// make_decode_tables(), 32 >> stage = n, checked at build time
-// (analysis_window.cpp).
+// 1 / (2 cos((2i + 1) pi / (2n))), correctly rounded: within a few units in
+// the last place of pnts[stage][i] (32 >> stage = n), which takes pi as a
+// double. analysis_window.cpp checks both at build time.
 inline constexpr double kFactors32[16] = {
     0x1.004f09436640ep-1, 0x1.02cd16f3ace41p-1, 0x1.07e8b5b5db921p-1, 0x1.0fe4d0830706dp-1,
     0x1.1b306f118428cp-1, 0x1.2a7673c047c11p-1, 0x1.3eb8dc44206e3p-1, 0x1.59807a9b3c085p-1,
