@@ -40,7 +40,9 @@
  *   - place a state below its type's alignment (that of a double) other
  *     than as bytes to be copied into a state;
  *   - run a block while an element of pnts is NULL or points at a table
- *     make_decode_tables() has not filled (tabinit.h).
+ *     make_decode_tables() has not filled (tabinit.h);
+ *   - write decwin by hand and expect the filterbank to follow: the avx2
+ *     kernel reads the copy of it the latest make_decode_tables() call made.
  * Garbage in a state (bytes that are no saved state) is not detected: its
  * blocks write garbage samples but never crash, nor read or write outside
  * the state, subbands and out[0 .. 31 * stride]; synthtab_synth_init()
