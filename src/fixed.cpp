@@ -1,9 +1,10 @@
-// The integer filterbank's state and the choice of kernel. The portable
-// kernel below runs the body of kernels/fixed_kernel.h as written, on every
-// CPU; a SIMD kernel, where the library's kernel choice (synth.h) is the
-// matching one, gives the same bits faster.
+// The integer filterbank's state and its kernels. The portable kernel below
+// runs the body of kernels/fixed_kernel.h as written, on every CPU; where the
+// library's kernel choice (kernels/dispatch.h) has an integer SIMD kernel, it
+// gives the same bits faster.
 #include <synthtab/fixed.h>
 
+#include "kernels/dispatch.h"
 #include "kernels/fixed_kernel.h"
 
 namespace synthtab::fixed {
@@ -24,29 +25,32 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
   return clipped;
 }
 
-const Kernel kPortable = {block<int16_t>, block<int32_t>};
-
-// The integer kernel follows the filterbank's one choice (synthtab_kernel(),
-// synthtab_use_kernel(), SYNTHTAB_KERNEL): its AVX2 kernel where that is
-// avx2, the portable one under any other.
-inline const Kernel &active() {
-#if defined(SYNTHTAB_KERNEL_AVX2)
-  if (&synthtab::kernel::active() == &synthtab::kernel::kAvx2) return kAvx2;
-#endif
-  return kPortable;
-}
-
 }  // namespace
 }  // namespace synthtab::fixed
 
 void synthtab_fixed_init(synthtab_fixed *f) { *f = synthtab_fixed{}; }
 
+// The kernel choice's integer SIMD entries, or the portable kernel. Only
+// avx2 has integer entries (fixed_table.cpp): a build without it, bare metal
+// above all, runs the portable kernel without consulting the choice, so a
+// program using the integer filterbank alone links no registry and no library
+// data in RAM (.ci/baremetal checks it).
 size_t synthtab_fixed_s16(synthtab_fixed *f, const int32_t subbands[32], int16_t *out,
                           ptrdiff_t stride) {
-  return synthtab::fixed::active().s16(f, subbands, out, stride);
+  using namespace synthtab;
+#if defined(SYNTHTAB_KERNEL_AVX2)
+  const kernel::FixedS16 k = kernel::kFixed[kernel::current()].s16;
+  if (k) return k(f, subbands, out, stride);
+#endif
+  return fixed::block(f, subbands, out, stride);
 }
 
 size_t synthtab_fixed_s32(synthtab_fixed *f, const int32_t subbands[32], int32_t *out,
                           ptrdiff_t stride) {
-  return synthtab::fixed::active().s32(f, subbands, out, stride);
+  using namespace synthtab;
+#if defined(SYNTHTAB_KERNEL_AVX2)
+  const kernel::FixedS32 k = kernel::kFixed[kernel::current()].s32;
+  if (k) return k(f, subbands, out, stride);
+#endif
+  return fixed::block(f, subbands, out, stride);
 }
