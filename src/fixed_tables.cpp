@@ -11,7 +11,7 @@
 #include <cstdint>
 
 #include "extended.h"
-#include "kernels/fixed_kernel.h"  // WindowRest
+#include "kernels/fixed_kernel.h"  // Thumb1Tables
 #include "synthesis_window_nano.h"  // generated from data/synthesis-window.txt
 
 namespace {
