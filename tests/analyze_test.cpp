@@ -89,11 +89,12 @@ class AnalyzeTest : public ::testing::Test {
   // must match the direct form on x, the samples other software decodes from
   // it. Then through analyze --flush and render at scale 1; returns what
   // render wrote.
+  // (Within tolerance where the other software's decoding is coarser.)
   std::vector<double> through_tool(const std::string &input, const std::vector<double> &x,
-                                   int channels) {
+                                   int channels, double tolerance = 1e-12) {
     Outcome r = tool({"analyze", input, at("sub.f64")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_LE(deviation(read_f64(at("sub.f64")), subbands<DirectAnalysis>(x, channels)), 1e-12);
+    EXPECT_LE(deviation(read_f64(at("sub.f64")), subbands<DirectAnalysis>(x, channels)), tolerance);
     r = spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" analyze - \"$3\"", "sh", SYNTHTAB_CLI, input,
                at("piped.f64")});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -146,8 +147,11 @@ TEST_P(MadeByOthers, MatchesTheDirectFormAndKeepsChannelsApart) {
   }
   x = made_by_tools(k.name, x, k.channels, k.width);
   if (x.empty()) GTEST_SKIP() << skip_;
-  const std::vector<double> y = through_tool(at(k.name), x, k.channels);
-  for (int ch = 0; ch < k.channels; ch++) EXPECT_GE(snr_db(x, y, k.channels, ch), 80) << ch;
+  // oggdec decodes to 16 bits, the tool to float: they differ by its rounding.
+  const bool ogg = ext == "ogg";
+  const std::vector<double> y = through_tool(at(k.name), x, k.channels, ogg ? 1e-4 : 1e-12);
+  for (int ch = 0; ch < k.channels; ch++)
+    EXPECT_GE(snr_db(x, y, k.channels, ch), ogg ? 60 : 80) << ch;
   if (k.channels == 2) {
     std::vector<double> swapped(y.size());
     for (std::size_t n = 0; n < y.size(); n++) swapped[n] = y[n ^ 1];
