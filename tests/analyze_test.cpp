@@ -526,7 +526,12 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
       << std::string("ID3\x04\0\0\0\0\x0f\x76", 10) << std::string(4086, '\x55');
   std::ofstream(at("frames"), std::ios::binary) << std::string("\xFF\xFB\x90\x64", 4) + std::string(4092, '\0');
   std::ofstream(at("in.sub"), std::ios::binary) << "SYNTHSUB" << std::string(24 + 256 * 8, '\0');
+  // A WAV header stating 65,535 channels (512 MiB of filterbank states).
+  std::ofstream(at("wide.wav"), std::ios::binary)
+      << std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\xFF\xFF\x44\xAC\0\0"
+                     "\0\0\0\0\xFF\xFF\x08\0data\0\0\0\0", 44);
   const std::vector<std::vector<std::string>> cases = {
+      {at("wide.wav"), at("o")},
       {at("notes.txt"), at("o")},
       {at("tagged"), at("o")},
       {at("frames"), at("o")},
@@ -550,6 +555,9 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage") != r.err.npos)
         << r.err;
+    if (args[0] == at("wide.wav")) {
+      EXPECT_NE(r.err.find("65535 channels: expected at most 256"), std::string::npos) << r.err;
+    }
     if (args.back().find("o.") != std::string::npos) {
       EXPECT_NE(r.err.find("named as audio"), std::string::npos) << r.err;
     }

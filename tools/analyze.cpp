@@ -46,6 +46,7 @@ constexpr char kHelp[] =
     "for a failed read, write or sync, 2 for a bad command line or input.\n";
 
 constexpr std::size_t kDelay = 481;  // analysis + synthesis, in samples
+constexpr int kMaxChannels = 256;
 
 }  // namespace
 
@@ -65,6 +66,10 @@ int run_analyze(const Args &args) {
 
   Input in(input);
   const std::unique_ptr<AudioReader> audio = open_audio(in);
+  // A filterbank state (8 KiB) per channel: a header's count is checked first.
+  if (audio->channels() > kMaxChannels)
+    throw UsageError(quote(input) + " states " + std::to_string(audio->channels()) +
+                     " channels: expected at most " + std::to_string(kMaxChannels));
   const auto channels = static_cast<std::size_t>(audio->channels());
   Output out(output, &in);
 
