@@ -255,7 +255,7 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
   const auto samples = [&](int bytes, bool real, bool big) {
     std::string d;
     for (int16_t s : v) {
-      uint64_t u = static_cast<uint64_t>(static_cast<int64_t>(s) << (8 * bytes - 16));
+      uint64_t u = static_cast<uint64_t>(static_cast<int64_t>(s)) << (8 * bytes - 16);
       if (real && bytes == 4) {
         const float f = s / 32768.0f;
         uint32_t w;

@@ -92,15 +92,24 @@ class PageCheck {
   std::string error_;
 };
 
+// vorbisfile's state, cleared however the reader ends (its constructor too).
+struct File {
+  OggVorbis_File vf{};
+  bool open = false;
+  ~File() {
+    if (open) ov_clear(&vf);
+  }
+};
+
 class OggReader : public AudioReader {
  public:
   explicit OggReader(Input &in) : in_(in) {
     const ov_callbacks io{on_read, nullptr, nullptr, nullptr};
-    const int r = ov_open_callbacks(this, &vf_, nullptr, 0, io);
+    const int r = ov_open_callbacks(this, &file_.vf, nullptr, 0, io);
+    file_.open = r == 0;  // a failed open has cleared itself
     check();
     if (r == OV_ENOTVORBIS) damaged(in_, "is Ogg, but not Vorbis", "Ogg Vorbis");
     if (r < 0) damaged(in_, "is cut or damaged in its Vorbis headers (" + why(r) + ")", kWhole);
-    open_ = true;
     const vorbis_info *vi = ov_info(&vf_, -1);
     channels_ = vi->channels;
     rate_ = static_cast<uint32_t>(vi->rate);
@@ -108,10 +117,6 @@ class OggReader : public AudioReader {
       damaged(in_, "states " + std::to_string(channels_) + " channels at " +
                        std::to_string(vi->rate) + " Hz", kWhole);
   }
-  ~OggReader() override {
-    if (open_) ov_clear(&vf_);
-  }
-
   std::size_t read(double *out, std::size_t n) override {
     float **pcm;
     int link;
@@ -170,28 +175,52 @@ class OggReader : public AudioReader {
   }
 
   Input &in_;
-  OggVorbis_File vf_{};
-  bool open_ = false;
+  File file_;
+  OggVorbis_File &vf_ = file_.vf;
   PageCheck pages_;
   uint64_t frames_read_ = 0;
   std::exception_ptr failure_;
 };
 
-class OggWriter : public AudioWriter {
- public:
-  OggWriter(Output &out, const AudioFormat &f) : out_(out), channels_(f.channels) {
-    vorbis_info_init(&vi_);
-    if (f.rate > INT32_MAX || vorbis_encode_init_vbr(&vi_, f.channels, f.rate, kQuality) != 0) {
-      vorbis_info_clear(&vi_);
-      throw UsageError(std::to_string(f.channels) + " channels at " + std::to_string(f.rate) +
+// The encoder's states, cleared however the writer ends (its constructor too).
+struct Encoder {
+  vorbis_info vi{};
+  vorbis_comment vc{};
+  vorbis_dsp_state vd{};
+  vorbis_block vb{};
+  ogg_stream_state os{};
+  bool ready = false;  // all but vi initialised
+
+  Encoder(int channels, uint32_t rate) {
+    vorbis_info_init(&vi);
+    if (rate > INT32_MAX || vorbis_encode_init_vbr(&vi, channels, rate, kQuality) != 0) {
+      vorbis_info_clear(&vi);
+      throw UsageError(std::to_string(channels) + " channels at " + std::to_string(rate) +
                        " Hz: expected a rate and channels the Vorbis encoder takes "
                        "(8000 to 192000 Hz)");
     }
-    vorbis_comment_init(&vc_);
-    vorbis_comment_add_tag(&vc_, "ENCODER", "synthtab");
-    vorbis_analysis_init(&vd_, &vi_);
-    vorbis_block_init(&vd_, &vb_);
-    ogg_stream_init(&os_, 0x73796e74);  // "synt": one logical stream, a fixed serial
+    vorbis_comment_init(&vc);
+    vorbis_comment_add_tag(&vc, "ENCODER", "synthtab");
+    vorbis_analysis_init(&vd, &vi);
+    vorbis_block_init(&vd, &vb);
+    ogg_stream_init(&os, 0x73796e74);  // "synt": one logical stream, a fixed serial
+    ready = true;
+  }
+  ~Encoder() {
+    if (ready) {
+      ogg_stream_clear(&os);
+      vorbis_block_clear(&vb);
+      vorbis_dsp_clear(&vd);
+      vorbis_comment_clear(&vc);
+    }
+    vorbis_info_clear(&vi);
+  }
+};
+
+class OggWriter : public AudioWriter {
+ public:
+  OggWriter(Output &out, const AudioFormat &f)
+      : out_(out), channels_(f.channels), e_(f.channels, f.rate) {
     ogg_packet id, comment, books;
     vorbis_analysis_headerout(&vd_, &vc_, &id, &comment, &books);
     ogg_stream_packetin(&os_, &id);
@@ -200,14 +229,6 @@ class OggWriter : public AudioWriter {
     ogg_page page;
     while (ogg_stream_flush(&os_, &page)) put(page);  // the audio starts on a page of its own
   }
-  ~OggWriter() override {
-    ogg_stream_clear(&os_);
-    vorbis_block_clear(&vb_);
-    vorbis_dsp_clear(&vd_);
-    vorbis_comment_clear(&vc_);
-    vorbis_info_clear(&vi_);
-  }
-
   void write(const void *frames, std::size_t n) override {
     const auto *v = static_cast<const float *>(frames);
     float **buf = vorbis_analysis_buffer(&vd_, static_cast<int>(n));
@@ -243,11 +264,11 @@ class OggWriter : public AudioWriter {
 
   Output &out_;
   int channels_;
-  vorbis_info vi_{};
-  vorbis_comment vc_{};
-  vorbis_dsp_state vd_{};
-  vorbis_block vb_{};
-  ogg_stream_state os_{};
+  Encoder e_;
+  vorbis_comment &vc_ = e_.vc;
+  vorbis_dsp_state &vd_ = e_.vd;
+  vorbis_block &vb_ = e_.vb;
+  ogg_stream_state &os_ = e_.os;
 };
 
 }  // namespace
