@@ -243,6 +243,13 @@ TEST_F(AnalyzeTest, SubbandFilesCarryChannelsAndRate) {
   EXPECT_TRUE(slurp(at("y.npy")) == npy);
   EXPECT_EQ(tool({"render", "--rate=48000", at("y.npy"), at("out2.wav")}).status, 0);
   EXPECT_TRUE(slurp(at("out2.wav")) == slurp(at("out.wav")));
+
+  // render - | analyze -: the stream's WAV header states no sizes, and is whole.
+  ASSERT_EQ(tool({"analyze", at("out.wav"), at("want.sub")}).status, 0);
+  const Outcome p = spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" render --format=wav - - | \"$1\" analyze - \"$3\"",
+                           "sh", SYNTHTAB_CLI, at("x.sub"), at("piped.sub")});
+  EXPECT_EQ(p.status, 0) << p.err;
+  EXPECT_TRUE(slurp(at("piped.sub")) == slurp(at("want.sub")));
 }
 
 // One set of samples in every header and sample format the tool reads, each
