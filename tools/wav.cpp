@@ -31,7 +31,7 @@ std::unique_ptr<AudioReader> read(Input &in) {
     if (id == "data") {
       if (!enc) damaged(in, "has its data chunk before its fmt chunk", "the fmt chunk first");
       std::optional<uint64_t> data = size;
-      if (rf64 && size == kUnknown) data = ds64_data;
+      if (rf64 && size == kUnknown) data = ds64_data.value_or(0);  // 0: not known either
       if (size == 0 || (data && *data == kUnknown)) data.reset();  // a stream's: to the end
       const std::size_t align = std::size_t(channels) * enc->bytes;
       if (data && *data % align)
