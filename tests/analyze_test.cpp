@@ -337,6 +337,8 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
     put(ds, 0, 4);
     rf64 += chunk("ds64", ds) + fmt(1, 2, false) + data_of(s16, 0xFFFFFFFF);
   }
+  std::string rf64_stream = rf64;  // a ds64 that states no data size either
+  rf64_stream.replace(28, 8, std::string(8, '\0'));
   const std::vector<std::pair<std::string, std::string>> kinds = {
       {"canonical", riff(fmt(1, 2, false) + chunk("data", s16))},
       {"extensible", riff(fmt(1, 2, true) + chunk("data", s16))},
@@ -344,6 +346,7 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
       {"stream sizes", riff(fmt(1, 2, false) + data_of(s16, 0xFFFFFFFF), 0xFFFFFFFF)},
       {"zero sizes", riff(fmt(1, 2, false) + data_of(s16, 0), 0)},
       {"rf64", rf64},
+      {"rf64 stream", rf64_stream},
       {"s24", riff(fmt(1, 3, false) + chunk("data", samples(3, false, false)))},
       {"s32", riff(fmt(1, 4, true) + chunk("data", samples(4, false, false)))},
       {"f32", riff(fmt(3, 4, false) + chunk("data", samples(4, true, false)))},

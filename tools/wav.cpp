@@ -32,7 +32,7 @@ std::unique_ptr<AudioReader> read(Input &in) {
       if (!enc) damaged(in, "has its data chunk before its fmt chunk", "the fmt chunk first");
       std::optional<uint64_t> data = size;
       if (rf64 && size == kUnknown) data = ds64_data.value_or(0);  // 0: not known either
-      if (size == 0 || (data && *data == kUnknown)) data.reset();  // a stream's: to the end
+      if (*data == 0 || *data == kUnknown) data.reset();  // a stream's: to the end
       const std::size_t align = std::size_t(channels) * enc->bytes;
       if (data && *data % align)
         damaged(in, "states " + std::to_string(*data) + " bytes of samples, not whole frames",
