@@ -569,6 +569,11 @@ TEST_F(RenderTest, FormatComesFromOutputsName) {
     } else {
       EXPECT_EQ(b.substr(0, 4) + (k.magic.size() > 4 ? b.substr(8, 4) : ""), k.magic);
     }
+    if (k.magic == "FORMAIFC") {  // float, which Python's aifc does not read: its COMM chunk
+      EXPECT_EQ(b.substr(24, 4) + b.substr(50, 4), "COMMfl32");
+      EXPECT_EQ(b.substr(32, 6), std::string("\0\x02\0\0\x05\0", 6));  // 2 channels, 1280 frames
+      EXPECT_EQ(b.size(), 82u + 4 * 2 * 40 * 32);
+    }
     if (k.width) {
       const ToolAudio a = read_with_tools(at(k.name), dir_.string());
       if (a.error.rfind("SKIP", 0) != 0) {
