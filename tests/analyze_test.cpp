@@ -432,6 +432,7 @@ TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
       EXPECT_NE(r.err.find(how == "file" ? "'" + at(name).substr(0, 40) : "'-'"), std::string::npos)
           << r.err;
       EXPECT_NE(r.err.find(": expected "), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find("not Vorbis"), std::string::npos) << r.err;  // cut, not foreign
       EXPECT_EQ(slurp(at("out.sub")), "keep");
     }
     fs::remove(at(name));

@@ -107,6 +107,7 @@ class OggReader : public AudioReader {
     const ov_callbacks io{on_read, nullptr, nullptr, nullptr};
     const int r = ov_open_callbacks(this, &file_.vf, nullptr, 0, io);
     file_.open = r == 0;  // a failed open has cleared itself
+    if (r < 0 && eof_) pages_.end();  // cut inside the headers
     check();
     if (r == OV_ENOTVORBIS) damaged(in_, "is Ogg, but not Vorbis", "Ogg Vorbis");
     if (r < 0) damaged(in_, "is cut or damaged in its Vorbis headers (" + why(r) + ")", kWhole);
@@ -166,6 +167,7 @@ class OggReader : public AudioReader {
       errno = EIO;
       return 0;
     }
+    r.eof_ = got < size * count;
     r.pages_.feed(static_cast<unsigned char *>(p), got);
     // Past damage, vorbisfile sees the end; and an end with errno clear,
     // which vorbisfile takes for a failed read otherwise.
@@ -178,6 +180,7 @@ class OggReader : public AudioReader {
   File file_;
   OggVorbis_File &vf_ = file_.vf;
   PageCheck pages_;
+  bool eof_ = false;  // the input has ended
   uint64_t frames_read_ = 0;
   std::exception_ptr failure_;
 };
