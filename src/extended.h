@@ -157,6 +157,8 @@ constexpr int kPiExp = -51;
 // terms each truncated twice, so the sum is within 2^-122 of the cosine.
 // The smallest cosine is above 2^-5, so 53 bits below its 64-bit
 // significand are right and the rounding is decided by them.
+constexpr Ext cosine(const Fixed &x);
+
 constexpr Ext cosine(int stage, int k) {
   const uint64_t angle = (2 * k + 1) * kPiSig;
   // angle * 2^(kPiExp - (6 - stage)) as 128 fraction bits: a left shift.
@@ -168,6 +170,11 @@ constexpr Ext cosine(int stage, int k) {
       x.w[at / 32] |= uint32_t{1} << (at % 32);
     }
   }
+  return cosine(x);
+}
+
+// cos(x) rounded to 64 bits, for 0 < x < pi / 2 in fixed point.
+constexpr Ext cosine(const Fixed &x) {
   const Fixed x2 = mul(x, x);
   Fixed term{}, plus{}, minus{};
   term.w[4] = 1;  // 1.0
@@ -189,6 +196,18 @@ constexpr Ext cosine(int stage, int k) {
 constexpr Ext factor(int stage, int k) {
   Ext twice = cosine(stage, k);
   twice.exp++;  // doubling is exact
+  return reciprocal(twice);
+}
+
+// The same factor with pi itself in place of the double nearest to it (pi
+// to 128 fraction bits, truncated), for the constants the kernels write as
+// literals: the true value rounded to 64 bits.
+constexpr Ext true_factor(int stage, int k) {
+  constexpr Fixed kPi128 = {{0x03707344, 0x13198a2e, 0x85a308d3, 0x243f6a88, 3}};
+  Fixed odd{};
+  odd.w[4] = static_cast<uint32_t>(2 * k + 1);
+  Ext twice = cosine(div(mul(kPi128, odd), static_cast<uint32_t>(64 >> stage)));
+  twice.exp++;
   return reciprocal(twice);
 }
 

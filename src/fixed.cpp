@@ -1,9 +1,10 @@
-// The integer filterbank's state and the choice of kernel. The portable
-// kernel below runs the body of kernels/fixed_kernel.h as written, on every
-// CPU; a SIMD kernel, where the library's kernel choice (synth.h) is the
-// matching one, gives the same bits faster.
+// The integer filterbank's state and its kernels. The portable kernel below
+// runs the body of kernels/fixed_kernel.h as written, on every CPU; where the
+// library's kernel choice (kernels/dispatch.h) has an integer SIMD kernel, it
+// gives the same bits faster.
 #include <synthtab/fixed.h>
 
+#include "kernels/dispatch.h"
 #include "kernels/fixed_kernel.h"
 
 namespace synthtab::fixed {
@@ -52,29 +53,22 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
   return clipped;
 }
 
-const Kernel kPortable = {block<int16_t>, block<int32_t>};
-
-// The integer kernel follows the filterbank's one choice (synthtab_kernel(),
-// synthtab_use_kernel(), SYNTHTAB_KERNEL): its AVX2 kernel where that is
-// avx2, the portable one under any other.
-inline const Kernel &active() {
-#if defined(SYNTHTAB_KERNEL_AVX2)
-  if (&synthtab::kernel::active() == &synthtab::kernel::kAvx2) return kAvx2;
-#endif
-  return kPortable;
-}
-
 }  // namespace
 }  // namespace synthtab::fixed
 
 void synthtab_fixed_init(synthtab_fixed *f) { *f = synthtab_fixed{}; }
 
+// The kernel choice's integer SIMD entries, or the portable kernel.
 size_t synthtab_fixed_s16(synthtab_fixed *f, const int32_t subbands[32], int16_t *out,
                           ptrdiff_t stride) {
-  return synthtab::fixed::active().s16(f, subbands, out, stride);
+  using namespace synthtab;
+  const kernel::FixedS16 k = kernel::kFixed[kernel::current()].s16;
+  return k ? k(f, subbands, out, stride) : fixed::block(f, subbands, out, stride);
 }
 
 size_t synthtab_fixed_s32(synthtab_fixed *f, const int32_t subbands[32], int32_t *out,
                           ptrdiff_t stride) {
-  return synthtab::fixed::active().s32(f, subbands, out, stride);
+  using namespace synthtab;
+  const kernel::FixedS32 k = kernel::kFixed[kernel::current()].s32;
+  return k ? k(f, subbands, out, stride) : fixed::block(f, subbands, out, stride);
 }

@@ -6,9 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-namespace synthtab::detail {
-extern const double kSynthesisWindow[512];  // D[i], generated at build time
-}  // namespace synthtab::detail
+#include "window.h"
 
 // N[i][k] = cos((16 + i)(2k + 1) pi / 64), kept in the state so nothing is
 // shared. The integer product is reduced mod 128 (a full period) first, so

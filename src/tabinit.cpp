@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(SYNTHTAB_KERNEL_AVX2)
+#include "kernels/kernel.h"  // transpose_window
+#endif
+
 // Zero until the first call; reached from outside only through pnts.
 static double cos64[16], cos32[8], cos16[4], cos8[2], cos4[1];
 
@@ -169,8 +173,10 @@ struct ExtendedPrecision {};  // integers need no precision control
 
 void make_decode_tables(int32_t scale) {
   [[maybe_unused]] const ExtendedPrecision extended;
+  static double *const own[5] = {cos64, cos32, cos16, cos8, cos4};
   for (int i = 0; i < 5; i++) {
-    double *t = pnts[i];  // whatever table the caller left there
+    if (!pnts[i]) pnts[i] = own[i];  // NULL: back to the library's own table
+    double *t = pnts[i];             // whatever table the caller left there
     for (int k = 0; k < (16 >> i); k++) t[k] = factor(i, k);
   }
 
@@ -186,4 +192,7 @@ void make_decode_tables(int32_t scale) {
     if (i % 64 == 63) a = -a;
     t += 32;
   }
+#if defined(SYNTHTAB_KERNEL_AVX2)
+  synthtab::kernel::transpose_window();  // the avx2 kernel's copy of decwin
+#endif
 }

@@ -32,3 +32,16 @@ if(TARGET synthtab_cli)
   target_compile_definitions(fixed_cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
   add_dependencies(fixed_cli_test synthtab_cli)
 endif()
+
+# The same program on the static library links no double kernel.
+add_executable(fixed_hash_static fixed_hash.c)
+set_target_properties(fixed_hash_static PROPERTIES C_STANDARD 99 C_STANDARD_REQUIRED ON
+                                                   C_EXTENSIONS OFF)
+target_link_libraries(fixed_hash_static PRIVATE synthtab::synthtab_static)
+synthtab_strict(fixed_hash_static)
+add_test(NAME fixed_hash_static COMMAND fixed_hash_static)
+if(CMAKE_NM)
+  add_test(NAME fixed_links_alone
+           COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DEXE=$<TARGET_FILE:fixed_hash_static>
+                   -P ${CMAKE_CURRENT_SOURCE_DIR}/fixed_alone.cmake)
+endif()

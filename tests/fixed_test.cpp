@@ -19,6 +19,7 @@
 
 #include <synthtab/analysis.h>
 
+#include "../src/fixed_accuracy.h"
 #include "audio_tools.h"
 
 namespace {
@@ -32,64 +33,17 @@ int32_t quantise(double v) {  // to the subband format, saturated
   return static_cast<int32_t>(std::clamp(std::round(v * kOne), -kOne * 2, kOne * 2 - 1));
 }
 
-// What one run measures against the direct form (s32) and against the double
-// filterbank's 16-bit output at scale 32768 (s16).
-struct Accuracy {
-  double rms = 0, max = 0;        // s32 error, in units of full scale
-  long n = 0, same = 0, off = 0;  // s16 samples, equal ones, ones more than 1 apart
-  long clipped = 0;               // s32
-};
+using Accuracy = synthtab::accuracy::Fixed;
 
-// Runs blocks 0..n-1 of src through every path; samples whose exact value is
-// beyond full scale count for the s16 comparison only, and must be at the
-// rail in s32. Both widths must count what they clip (s16 as the double
-// filterbank does, unless a sample lies within a step of the rail).
+// Blocks 0..n-1 of src through every path (fixed_accuracy.h, which verify
+// --fixed runs too).
 Accuracy measure(const Source &src, int n) {
-  make_decode_tables(32768);
-  synthtab_fixed f32, f16;
-  synthtab_fixed_init(&f32);
-  synthtab_fixed_init(&f16);
-  synthtab_synth dbl;
-  synthtab_synth_init(&dbl);
-  synthtab::ReferenceSynthesis ref;
-  Accuracy a;
-  double squares = 0;
-  long inside = 0;
-  for (int b = 0; b < n; b++) {
-    const Block s = src(b);
-    double d[32], z[32];
-    for (int k = 0; k < 32; k++) d[k] = s[k] / kOne;
-    int32_t y32[32];
-    int16_t y16[32], want[32];
-    const size_t clipped32 = synthtab_fixed_s32(&f32, s.data(), y32, 1);
-    const size_t clipped = synthtab_fixed_s16(&f16, s.data(), y16, 1);
-    const size_t want_clipped = synthtab_synth_s16(&dbl, d, want, 1);
-    ref.synthesize(d, z);
-    bool near_rail = false;
-    for (int j = 0; j < 32; j++) {
-      if (std::fabs(z[j]) < 1 - 1e-6) {
-        const double e = std::ldexp(y32[j], -31) - z[j];
-        squares += e * e;
-        a.max = std::max(a.max, std::fabs(e));
-        inside++;
-      } else if (std::fabs(z[j]) > 1 + 1e-6) {
-        EXPECT_EQ(y32[j], z[j] > 0 ? INT32_MAX : INT32_MIN) << "block " << b;
-      }
-      a.clipped += y32[j] == INT32_MAX || y32[j] == INT32_MIN;
-      near_rail |= std::fabs(std::fabs(z[j] * 32768) - 32767.5) < 1.5;
-      a.n++;
-      a.same += y16[j] == want[j];
-      a.off += std::abs(y16[j] - want[j]) > 1;
-    }
-    if (!near_rail) {
-      EXPECT_EQ(clipped, want_clipped) << "block " << b;
-    }
-    EXPECT_EQ(clipped32, std::count_if(y32, y32 + 32,
-                                       [](int32_t v) { return v == INT32_MAX || v == INT32_MIN; }))
-        << "block " << b;
-  }
-  a.rms = inside ? std::sqrt(squares / inside) : 0;
-  return a;
+  return synthtab::accuracy::measure_fixed(
+      [&](long b, int32_t *s) {
+        const Block x = src(static_cast<int>(b));
+        std::copy(x.begin(), x.end(), s);
+      },
+      n);
 }
 
 // Input kinds: name, source, blocks, whether it must clip.
@@ -147,6 +101,9 @@ void expect_within_bar(const Accuracy &a) {
   EXPECT_LE(a.max, std::ldexp(1.0, -18));
   EXPECT_EQ(a.off, 0);
   EXPECT_GE(a.same, a.n * 0.99) << a.same << " of " << a.n;
+  EXPECT_TRUE(a.s32_ok() && a.s16_ok());
+  EXPECT_EQ(a.rail_misses, 0) << "s32 samples beyond full scale not at the rail";
+  EXPECT_EQ(a.count_misses, 0) << "blocks with a wrong clip count";
   ::testing::Test::RecordProperty("rms_log2", std::to_string(std::log2(a.rms)));
   ::testing::Test::RecordProperty("max_log2", std::to_string(std::log2(a.max)));
   ::testing::Test::RecordProperty("same_percent", std::to_string(a.same * 100.0 / a.n));

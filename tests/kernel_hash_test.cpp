@@ -58,7 +58,7 @@ struct Case {
   ptrdiff_t stride;
   double amp;
 };
-constexpr int kBlocks = 150;  // past the 16-block history and the window cache's first build
+constexpr int kBlocks = 150;  // well past the 16-block history
 const Case kCases[] = {
     {kF64, 32768, 1, 0.5}, {kF64, 1, 2, 2.0},      {kF64, -32768, 3, 0.5}, {kF32, 32768, 1, 0.5},
     {kF32, 7, 2, 1.0},     {kS16, 32768, 1, 0.5},  {kS16, 32768, 2, 1.5},  // 1.5: clips often

@@ -6,15 +6,17 @@ target_compile_definitions(synth_test PRIVATE
   SYNTHTAB_WINDOW_DATA="${PROJECT_SOURCE_DIR}/data/synthesis-window.txt")
 
 # SYNTHTAB_KERNEL at first use: a name this CPU runs is taken, any other is
-# ignored in favour of the default.
+# ignored in favour of the default. A process of its own per case, each
+# registered with its variable set.
+add_executable(kernel_env kernel_env.c)
+target_link_libraries(kernel_env PRIVATE synthtab::synthtab)
+synthtab_strict(kernel_env)
 foreach(case IN ITEMS "scalar=scalar" "bogus=default" "=default")
   string(REPLACE "=" ";" kv "${case}")
   list(GET kv 0 env)
   list(GET kv 1 expect)
-  add_test(NAME synth_env_${env}
-           COMMAND synth_test --gtest_filter=Kernels.EnvironmentChoosesAtFirstUse)
-  set_tests_properties(synth_env_${env} PROPERTIES
-    ENVIRONMENT "SYNTHTAB_KERNEL=${env};SYNTHTAB_EXPECT=${expect}")
+  add_test(NAME synth_env_${env} COMMAND kernel_env ${expect})
+  set_tests_properties(synth_env_${env} PROPERTIES ENVIRONMENT "SYNTHTAB_KERNEL=${env}")
 endforeach()
 
 # Each kernel held to its own output bits (run on every CPU by .ci/cross).
@@ -29,3 +31,15 @@ if("${SYNTHTAB_KERNELS}" MATCHES "avx2" AND CMAKE_OBJDUMP)
                    "-DOBJS=$<JOIN:$<TARGET_OBJECTS:synthtab_objects>,|>"
                    -P ${CMAKE_CURRENT_SOURCE_DIR}/kernel_isa.cmake)
 endif()
+
+# States as bytes: saved and continued in another process, and garbage.
+add_executable(state_child state_child.cpp)
+target_link_libraries(state_child PRIVATE synthtab::synthtab)
+synthtab_strict(state_child)
+synthtab_gtest(state_test state_test.cpp)
+target_link_libraries(state_test PRIVATE synthtab::synthtab)
+# The child's command line, '|'-separated: under the cross build's emulator
+# where there is one.
+string(JOIN "|" _child ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:state_child>")
+target_compile_definitions(state_test PRIVATE SYNTHTAB_STATE_CHILD="${_child}")
+add_dependencies(state_test state_child)

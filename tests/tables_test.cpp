@@ -124,6 +124,10 @@ TEST(Factors, FillRedirectedTable) {
     EXPECT_EQ(bits(mine[k + 1]), bits(independent::factor(2, k)));
     EXPECT_EQ(bits(own[k]), bits(before[k]));
   }
+  pnts[2] = nullptr;  // back to the library's own table, filled
+  make_decode_tables(1);
+  EXPECT_EQ(pnts[2], own);
+  EXPECT_EQ(bits(own[3]), bits(independent::factor(2, 3)));
 }
 
 // ---- The constant window ---------------------------------------------------

@@ -31,6 +31,14 @@
  *     instances may run on different threads at once.
  *   - in and subbands may overlap: the input is read before any output is
  *     written.
+ *   - Saving and restoring: the state is plain bytes and holds no pointer;
+ *     copied, or written to a file and read back by any process running the
+ *     same library version, it continues bit for bit, under any kernel.
+ *   - Callers must not pass NULL for a, in or subbands, nor stride 0 (every
+ *     input sample would be in[0]); in must reach in[31 * stride]. Garbage
+ *     in a state is not detected: it gives garbage subbands but never
+ *     crashes, nor reads or writes outside the state and the caller's
+ *     buffers; synthtab_analysis_init() makes it silent again.
  *
  * Compiles as C99 and as C++; the names have C linkage. C++ callers may use
  * synthtab::AnalysisFilterbank below.
@@ -39,7 +47,7 @@
 #define SYNTHTAB_ANALYSIS_H
 
 #include <stddef.h>
-#include <synthtab/tabinit.h> /* SYNTHTAB_API */
+#include <synthtab/export.h>
 
 #ifdef __cplusplus
 extern "C" {

@@ -37,6 +37,15 @@
  * Threading: one synthtab_fixed per channel; states share nothing but the
  * constant tables, so different states may run on different threads at once.
  *
+ * Saving and restoring: the state is plain bytes and holds no pointer; copied,
+ * or written to a file and read back by any process running the same library
+ * version, it continues bit for bit, under any kernel. Callers must not pass
+ * NULL for f, subbands or out, nor stride 0 (every sample would land on
+ * out[0]); out must reach out[31 * stride]. Garbage in a state is not
+ * detected: it gives garbage samples but never crashes, nor reads or writes
+ * outside the state and the caller's buffers; synthtab_fixed_init() makes it
+ * silent again.
+ *
  * Compiles as C99 and as C++; the names have C linkage.
  */
 #ifndef SYNTHTAB_FIXED_H
@@ -44,7 +53,7 @@
 
 #include <stddef.h>
 #include <stdint.h>
-#include <synthtab/tabinit.h> /* SYNTHTAB_API */
+#include <synthtab/export.h>
 
 #ifdef __cplusplus
 extern "C" {

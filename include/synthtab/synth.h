@@ -24,6 +24,30 @@
  *   - out may overlap subbands (the same array works); it must not overlap
  *     the state. Every kernel reads all 32 subbands before writing.
  *
+ * Saving and restoring: a state is plain bytes and holds no pointer. Copied
+ * with memcpy or assignment, written to a file and read back, by this
+ * process or another one running the same library version, at any address,
+ * it continues bit for bit from where it was saved. Under another kernel it
+ * continues too, its history converted at the next block (to that kernel's
+ * bits from then on). Another library version may lay it out differently:
+ * do not carry saved states across versions.
+ *
+ * What callers must not do (nothing checks it):
+ *   - pass NULL for s, subbands or out;
+ *   - pass stride 0: every sample would land on out[0], which one is kept
+ *     being unspecified. out must reach out[31 * stride] (out itself being
+ *     the last of the 32 for a negative stride);
+ *   - place a state below its type's alignment (that of a double) other
+ *     than as bytes to be copied into a state;
+ *   - run a block while an element of pnts is NULL or points at a table
+ *     make_decode_tables() has not filled (tabinit.h);
+ *   - write decwin by hand and expect the filterbank to follow: the avx2
+ *     kernel reads the copy of it the latest make_decode_tables() call made.
+ * Garbage in a state (bytes that are no saved state) is not detected: its
+ * blocks write garbage samples but never crash, nor read or write outside
+ * the state, subbands and out[0 .. 31 * stride]; synthtab_synth_init()
+ * makes it silent again.
+ *
  * Kernels: the arithmetic (of this filterbank and of analysis.h's) runs in
  * one of several kernels, chosen once per process. "scalar" is portable and
  * exists everywhere; on x86 there are "sse2" and "avx2" (AVX2 with FMA), on
@@ -34,7 +58,7 @@
  * unsupported name in SYNTHTAB_KERNEL is ignored (the default stays).
  * Each kernel gives the same bits for the same input on every machine that
  * runs it; different kernels agree to about 1e-14 relative, not to the bit.
- * A state may continue under another kernel.
+ * A state may continue under another kernel (above).
  *
  * Compiles as C99 and as C++; the names have C linkage. In C++ the classes
  * at the end wrap the same calls.
@@ -53,12 +77,13 @@ extern "C" {
 /* The state of one channel. A complete type, so it can live anywhere (stack,
  * static, inside a struct of your own) with no allocation and with only the
  * alignment of a double. Its fields are private: reach it only through the
- * functions below. A copy of a state continues from where the original was;
- * a zero-filled state is silent, as after synthtab_synth_init(). */
+ * functions below. A copy of a state, anywhere and in any process, continues
+ * from where the original was (saving and restoring, above); a zero-filled
+ * state is silent, as after synthtab_synth_init(). */
 typedef struct synthtab_synth {
-  double priv_hist[1684 + 3];          /* history and a window cache: 13.2 KiB in all */
-  const void *priv_self, *priv_kernel; /* where it was and what ran it last */
-  uint32_t priv_t, priv_align;
+  double priv_hist[1684 + 3]; /* the history, at any offset: 13.2 KiB in all */
+  size_t priv_spare[2];       /* unused, left as found */
+  uint32_t priv_t, priv_tag;  /* the block number; the kernel and the history's offset */
 } synthtab_synth;
 
 /* Silent history. Use it at start and to reset on a seek. */

@@ -43,26 +43,7 @@
 #define SYNTHTAB_TABINIT_H
 
 #include <stdint.h>
-
-/* Marks the library's interface: the shared library exports these names and
- * no others. ELF builds hide everything else by default. On Windows the DLL is
- * built with SYNTHTAB_BUILD_DLL (dllexport), programs using it see dllimport
- * (which data such as decwin needs), and programs linking the static library
- * define SYNTHTAB_STATIC: the CMake target synthtab::synthtab_static and
- * `pkg-config --static --cflags synthtab` do that for you. */
-#if defined(_WIN32) || defined(__CYGWIN__)
-#if defined(SYNTHTAB_BUILD_DLL)
-#define SYNTHTAB_API __declspec(dllexport)
-#elif defined(SYNTHTAB_STATIC)
-#define SYNTHTAB_API
-#else
-#define SYNTHTAB_API __declspec(dllimport)
-#endif
-#elif defined(__GNUC__)
-#define SYNTHTAB_API __attribute__((visibility("default")))
-#else
-#define SYNTHTAB_API
-#endif
+#include <synthtab/export.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -74,7 +55,10 @@ extern "C" {
 SYNTHTAB_API void make_decode_tables(int32_t scale);
 
 /* pnts[i]: the 16 >> i factors of stage i. Writable: pointing an element at
- * a table of your own before a call makes the call fill that table instead. */
+ * a table of your own (16 >> i doubles) before a call makes the call fill
+ * that table instead; a NULL element points back at the library's own table.
+ * The synthesis kernels read pnts at every block: between the call and the
+ * last block every element must point at a filled table, never NULL. */
 SYNTHTAB_API extern double *pnts[5];
 
 SYNTHTAB_API extern const double dewin[512];

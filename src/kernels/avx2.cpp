@@ -3,8 +3,9 @@
 // those instructions, so the file builds for the base ISA and its CPU check
 // runs anywhere. Scheme in kernel.h; this kernel keeps the transposed
 // layout and sums across outputs, four at a time: each output's sum is one
-// chain of fused multiply-adds over the 16 slots, against a window the state
-// caches transposed to match, so no sum crosses lanes (bar output 0's).
+// chain of fused multiply-adds over the 16 slots, against a window
+// transposed to match, so no sum crosses lanes (bar output 0's): one
+// process-wide copy that make_decode_tables() builds (kernel.h).
 //
 // The analysis (also here) takes four f at a time through its window, and
 // its DCT-III runs as four 8-point ones side by side in the lanes.
@@ -13,18 +14,17 @@
 // order written, so the results depend on the source alone. The file is
 // built with -mno-avx512f: whatever -march a build uses, this kernel
 // executes AVX2 and FMA, no more (src/CMakeLists.txt).
-#include <cpuid.h>
 #include <immintrin.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "kernel.h"
+#include "dispatch.h"
 
 #define TARGET __attribute__((target("avx2,fma")))
 #define INLINE TARGET inline __attribute__((always_inline))
 
-namespace synthtab::kernel {
+namespace synthtab::kernel::avx2 {
 namespace {
 
 using v4 = __m256d;
@@ -133,24 +133,6 @@ INLINE void dct_store(const double *s, double *fwd, double *back, double *row0) 
       _mm256_storeu_pd(back + 4 * (3 - k), _mm256_permute4x64_pd(x, 0x27));  // reversed
     }
   }
-}
-
-// The cached window of a state, for the decwin it was built from (kernel.h).
-// Column c = t + s (slot s at block t) holds, against history rows 1..16,
-// lanes 0..15 for outputs 1..16 and lanes 16 + i for outputs 31 - i (lane 31
-// unused, 0); the separate column of row 0 is for output 0.
-__attribute__((cold, noinline)) void build_window(double *h) {
-  double *const w = h + kTWin;
-  for (unsigned c = 0; c < 31; c++) {
-    double *col = w + 32 * c;
-    // decwin against X, not -X; odd ages count negated forwards
-    const double sign = c & 1 ? 1.0 : -1.0;
-    for (unsigned j = 0; j < 16; j++) col[j] = sign * decwin[32 * (j + 1) + c];
-    for (unsigned i = 0; i < 15; i++) col[16 + i] = -decwin[32 * (i + 1) + ((15 - c) & 15)];
-    col[31] = 0;
-    h[kTWin0 + c] = sign * decwin[c];
-  }
-  std::memcpy(h + kTKey, decwin + kTKeyAt, sizeof(double));
 }
 
 // Output groups: window() leaves outputs kGroup[i][0..3] in lanes of x[i].
@@ -265,24 +247,16 @@ INLINE std::size_t window(const double *run, const double *w, const double *w0, 
   }
 }
 
-// The history, then the sums of block t, written in the format of Out. When
-// decwin changed, the window cache is rebuilt first (a jump to rebuild,
-// which runs the block then).
-template <class Out>
-std::size_t rebuild(double *h, const double *subbands, Out *out, std::ptrdiff_t stride, unsigned t);
-
+// The history, then the sums of block t, written in the format of Out.
 template <class Out>
 INLINE std::size_t block(double *h, const double *subbands, Out *out, std::ptrdiff_t stride,
                          unsigned t) {
-  uint64_t now, key;  // compared as bits: the NaN of a stale cache matches nothing
-  std::memcpy(&now, decwin + kTKeyAt, sizeof now);
-  std::memcpy(&key, h + kTKey, sizeof key);
-  if (now != key) return rebuild(h, subbands, out, stride, t);
   const unsigned p = t & 1, slot = (16 - t) & 15;
   double *const run = h + p * kTRun + kTPad, *const row0 = h + kTRow0;
   dct_store(subbands, run + kTSlot * slot, h + (p ^ 1) * kTRun + kTPad + kTSlot * slot,
             row0 + slot);
-  return window(run, h + kTWin + 32 * t, h + kTWin0 + t, row0, out, stride);
+  const TransposedWindow &win = g_transposed_window;
+  return window(run, win.w + 32 * t, win.w0 + t, row0, out, stride);
 }
 
 // Stride 1 inlined; stride 2 (interleaved stereo) and any other each in a
@@ -308,6 +282,8 @@ INLINE std::size_t entry(double *h, const double *subbands, Out *out, std::ptrdi
   return strided(h, subbands, out, stride, t);
 }
 
+}  // namespace
+
 TARGET void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
   entry(h, subbands, out, stride, t);
 }
@@ -321,20 +297,7 @@ TARGET std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptr
   return entry(h, subbands, out, stride, t);
 }
 
-template <class Out>
-__attribute__((cold, noinline)) std::size_t rebuild(double *h, const double *subbands, Out *out,
-                                                    std::ptrdiff_t stride, unsigned t) {
-  build_window(h);
-  if constexpr (sizeof(Out) == sizeof(int16_t)) {
-    return s16(h, subbands, out, stride, t);
-  } else {
-    if constexpr (sizeof(Out) == sizeof(double))
-      f64(h, subbands, out, stride, t);
-    else
-      f32(h, subbands, out, stride, t);
-    return 0;
-  }
-}
+namespace {
 
 // Outputs other than doubles at stride 1 leave window() in groups of four
 // (outputs 1 + 4q .. 4 + 4q, 20 + 4q .. 23 + 4q, and 0 with 17..19). 16-bit
@@ -604,6 +567,8 @@ INLINE void analyze(double *history, const double *in, std::ptrdiff_t stride, do
   _mm256_storeu_pd(out + 16, _mm256_fnmadd_pd(O3r, f3r, E3r));
 }
 
+}  // namespace
+
 TARGET void analysis(double *history, const double *in, std::ptrdiff_t stride, double *out,
                      unsigned t) {
   if (stride == 1) {
@@ -619,19 +584,4 @@ TARGET void analysis(double *history, const double *in, std::ptrdiff_t stride, d
   }
 }
 
-// AVX2 and FMA in the CPU, and YMM state saved by the OS.
-bool supported() {
-  unsigned a, b, c, d;
-  if (!__get_cpuid(1, &a, &b, &c, &d) || !(c & bit_FMA) || !(c & bit_AVX) || !(c & bit_OSXSAVE))
-    return false;
-  unsigned lo, hi;
-  __asm__("xgetbv" : "=a"(lo), "=d"(hi) : "c"(0));
-  if ((lo & 6) != 6) return false;
-  return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (b & bit_AVX2);
-}
-
-}  // namespace
-
-const Kernel kAvx2 = {"avx2", supported, Layout::transposed, f64, f32, s16, analysis};
-
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::avx2

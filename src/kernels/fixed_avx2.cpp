@@ -1,11 +1,13 @@
 // The integer filterbank's AVX2 kernel, run where the library's kernel
-// choice is avx2 (so on CPUs with AVX2 alone). Only the functions marked
+// choice is avx2 (so on CPUs with AVX2 alone). Built with -mno-avx512f, as
+// avx2.cpp is. Only the functions marked
 // TARGET use it, so the file builds for the base ISA. The same integers as the
 // portable body (fixed_kernel.h), summed in another order: the same bits.
 // vpmuldq multiplies the low signed 32 bits of each 64-bit lane, so a 64-bit
 // lane carries an int32_t in its low half and the high half is ignored.
 #include <immintrin.h>
 
+#include "dispatch.h"
 #include "fixed_kernel.h"
 
 #define TARGET __attribute__((target("avx2")))
@@ -234,7 +236,19 @@ TARGET size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_
 }
 
 }  // namespace
-
-const Kernel kAvx2 = {block<int16_t>, block<int32_t>};
-
 }  // namespace synthtab::fixed
+
+// Its entries (dispatch.h).
+namespace synthtab::kernel::avx2 {
+
+TARGET std::size_t fixed_s16(synthtab_fixed *f, const int32_t *subbands, int16_t *out,
+                             std::ptrdiff_t stride) {
+  return fixed::block(f, subbands, out, stride);
+}
+
+TARGET std::size_t fixed_s32(synthtab_fixed *f, const int32_t *subbands, int32_t *out,
+                             std::ptrdiff_t stride) {
+  return fixed::block(f, subbands, out, stride);
+}
+
+}  // namespace synthtab::kernel::avx2

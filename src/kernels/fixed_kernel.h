@@ -25,7 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "kernel.h"  // SYNTHTAB_UNROLL, and the kernel choice fixed.cpp follows
+#include "common.h"  // SYNTHTAB_UNROLL
 
 namespace synthtab::fixed {
 
@@ -114,17 +114,6 @@ inline int put(int64_t acc, int32_t *out) {
   *out = static_cast<int32_t>(r);
   return 0;
 }
-
-// A kernel: the two calls. The library's kernel choice (kernel.h) decides
-// which runs, so it never runs on a CPU without its instruction set.
-struct Kernel {
-  size_t (*s16)(synthtab_fixed *, const int32_t *, int16_t *, ptrdiff_t);
-  size_t (*s32)(synthtab_fixed *, const int32_t *, int32_t *, ptrdiff_t);
-};
-
-#if defined(SYNTHTAB_KERNEL_AVX2)
-extern const Kernel kAvx2;
-#endif
 
 }  // namespace synthtab::fixed
 

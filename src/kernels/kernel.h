@@ -1,8 +1,7 @@
-// The seam between the filterbanks' state and dispatch (synth.cpp,
-// analysis.cpp) and the kernels, one file per instruction set; pair.h holds
-// the two-lane body that sse2 and neon share. Adding a kernel: a file here
-// defining a Kernel, its name in the declaration below and in the list in
-// synth.cpp, and a condition in src/CMakeLists.txt.
+// What the double kernels compute and how they keep their history: the
+// schemes below, the shared constants and the entry point types. One file
+// per instruction set; pair.h holds the two-lane body that sse2 and neon
+// share; dispatch.h registers them.
 //
 // Matrixing. With X[n] = sum over k of S[k] cos(n (2k + 1) pi / 64), the
 // standard's 64 matrixed values V[0..63] of a block are, by the symmetries of
@@ -46,49 +45,43 @@
 // slot-major. Row 0 is the same in both runs and is kept once, at
 // kTRow0 + slot. Rows 1..16 of run r, slot s are at kTSlot * (r * 16 + s) +
 // kTPad + (0..15), kTPad doubles of padding before each slot's rows, so the
-// rows a slot contributes to sit side by side and load four at a time. After the history, the
-// kernel caches its window for the current decwin: at kTWin 31 columns
-// (c = t + s) of 32 doubles, at kTWin0 the 31 values of row 0, and at kTKey
-// the decwin[kTKeyAt] they were built from, compared bit for bit: a state
-// whose key differs (zero-filled, NaN after a layout change, or a new scale)
-// rebuilds them. decwin[kTKeyAt] is -scale times the window's largest value,
-// so integer scales that differ give different keys.
-// The region holds kState doubles whatever the layout.
+// rows a slot contributes to sit side by side and load four at a time, kTEnd
+// doubles in all. Its window, transposed to match, is one process-wide copy
+// of decwin, g_transposed_window, that make_decode_tables() rebuilds with it
+// (transposed_window.cpp): no state holds a copy, and a fresh state runs at
+// full speed from its first block.
+//
+// Every layout holds the same values, so a state converts between them
+// (synth.cpp). The history takes kRegion doubles whatever the layout.
 #ifndef SYNTHTAB_KERNELS_KERNEL_H
 #define SYNTHTAB_KERNELS_KERNEL_H
 
 #include <synthtab/tabinit.h>  // decwin, pnts
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
 
-// Loops the kernels want unrolled whatever the optimisation level.
-#if defined(__clang__)
-#define SYNTHTAB_UNROLL(n) _Pragma("clang loop unroll(full)")
-#elif defined(__GNUC__)
-#define SYNTHTAB_UNROLL_(x) _Pragma(#x)
-#define SYNTHTAB_UNROLL(n) SYNTHTAB_UNROLL_(GCC unroll n)
-#else
-#define SYNTHTAB_UNROLL(n)
-#endif
+#include "common.h"
 
-// Kernel bodies in headers, inlined into each kernel's entry points as
-// functions of the kernel's own file would be.
-#if defined(__GNUC__)
-#define SYNTHTAB_INLINE inline __attribute__((always_inline))
-#else
-#define SYNTHTAB_INLINE inline
-#endif
-
+SYNTHTAB_HIDDEN_BEGIN
 namespace synthtab::kernel {
 
 constexpr int kRows = 32, kSlots = 16, kRun = kRows * kSlots;
 constexpr int kTSlot = 20, kTPad = 4, kTRun = kSlots * kTSlot, kTRow0 = 2 * kTRun;
-constexpr int kTWin = kTRow0 + kSlots, kTWin0 = kTWin + 31 * 32, kTKey = kTWin0 + 32;
-constexpr int kTKeyAt = 8;
-constexpr int kState = kTKey + 4;
-static_assert(kState >= 2 * kRun, "the region holds either layout");
+constexpr int kTEnd = kTRow0 + kSlots;
+constexpr int kRegion = 2 * kRun;
+static_assert(kRegion >= kTEnd, "the region holds either layout");
+
+// The transposed layout's window. Column c = t + s (slot s at block t)
+// holds, against history rows 1..16, lanes 0..15 for outputs 1..16 and
+// lanes 16 + i for outputs 31 - i (lane 31 unused, 0); w0 holds the column
+// of row 0, for output 0.
+struct alignas(32) TransposedWindow {
+  double w[31 * 32];
+  double w0[32];
+};
+extern TransposedWindow g_transposed_window;
+void transpose_window();  // from decwin, by make_decode_tables()
 
 // How a kernel keeps the synthesis history (above).
 enum class Layout { rows, mirrored, transposed };
@@ -140,7 +133,9 @@ extern const AnalysisWindow kAnalysisWindow;
 // x = (2i + 1) pi / (2n) turns them into the half-length transform of
 // b[q] = a[2q - 1] + a[2q + 1] divided by 2 cos(x), antisymmetric about the
 // middle (O). Then s[i] = E + O, s[n-1-i] = E - O. factors<n>()[i] is
-// 1 / (2 cos((2i + 1) pi / (2n))), correctly rounded.
+// 1 / (2 cos((2i + 1) pi / (2n))), correctly rounded: within a few units in
+// the last place of pnts[stage][i] (32 >> stage = n), which takes pi as a
+// double. analysis_window.cpp checks both at build time.
 inline constexpr double kFactors32[16] = {
     0x1.004f09436640ep-1, 0x1.02cd16f3ace41p-1, 0x1.07e8b5b5db921p-1, 0x1.0fe4d0830706dp-1,
     0x1.1b306f118428cp-1, 0x1.2a7673c047c11p-1, 0x1.3eb8dc44206e3p-1, 0x1.59807a9b3c085p-1,
@@ -191,30 +186,7 @@ SYNTHTAB_INLINE void dct3(const T *a, T *s) {
 using AnalysisF64 = void (*)(double *history, const double *in, std::ptrdiff_t stride,
                              double *subbands, unsigned t);
 
-struct Kernel {
-  const char *name;
-  bool (*supported)();  // whether this CPU runs it
-  Layout layout;
-  SynthF64 f64;
-  SynthF32 f32;
-  SynthS16 s16;
-  AnalysisF64 analysis;
-};
-
-// Every kernel there is; a build defines those its CMake conditions select
-// (SYNTHTAB_KERNEL_<NAME>), and synth.cpp lists them in order of preference.
-extern const Kernel kScalar, kSse2, kAvx2, kNeon;
-
-// The kernel in use: kUnchosen until the first call chooses (synth.cpp).
-extern const Kernel kUnchosen;
-extern std::atomic<const Kernel *> current;
-const Kernel *first_use();
-
-inline const Kernel &active() {
-  const Kernel *k = current.load(std::memory_order_acquire);
-  return k != &kUnchosen ? *k : *first_use();
-}
-
 }  // namespace synthtab::kernel
+SYNTHTAB_HIDDEN_END
 
 #endif  // SYNTHTAB_KERNELS_KERNEL_H

@@ -1,11 +1,10 @@
 // The NEON kernel: AArch64's Advanced SIMD on pairs of doubles, part of the
 // base ISA. Its arithmetic is the two-lane body of pair.h, shared with sse2;
 // only the 16-bit conversion is its own, the portable one.
-#include <synthtab/synth.h>  // round_clip
-
+#include "dispatch.h"
 #include "pair.h"
 
-namespace synthtab::kernel {
+namespace synthtab::kernel::neon {
 namespace {
 
 struct Neon {
@@ -20,11 +19,8 @@ struct Neon {
 };
 using Body = pair::Body<Neon>;
 
-bool always() { return true; }  // Advanced SIMD is part of every AArch64 CPU
-
 }  // namespace
 
-const Kernel kNeon = {"neon",    always,    Layout::mirrored, Body::f64,
-                      Body::f32, Body::s16, Body::analysis};
+SYNTHTAB_PAIR_ENTRIES(Body)
 
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::neon

@@ -293,24 +293,24 @@ struct Body {
                                                 unsigned t) {
     synth<Isa::kSlotPointers>(h, subbands, out, t);
   }
-  static void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride,
-                  unsigned t) {
+  SYNTHTAB_INLINE static void f64(double *h, const double *subbands, double *out,
+                                  std::ptrdiff_t stride, unsigned t) {
     if (stride != 1) return strided(h, subbands, F64<false>{out, stride}, t);
     synth<Isa::kSlotPointers>(h, subbands, F64<true>{out, 1}, t);
   }
-  static void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride,
-                  unsigned t) {
+  SYNTHTAB_INLINE static void f32(double *h, const double *subbands, float *out,
+                                  std::ptrdiff_t stride, unsigned t) {
     if (stride != 1) return strided(h, subbands, F32<false>{out, stride}, t);
     synth<Isa::kSlotPointers>(h, subbands, F32<true>{out, 1}, t);
   }
-  static std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
-                         unsigned t) {
+  SYNTHTAB_INLINE static std::size_t s16(double *h, const double *subbands, int16_t *out,
+                                         std::ptrdiff_t stride, unsigned t) {
     double y[32];
     synth<Isa::kSlotPointers>(h, subbands, Gather{y}, t);
     return Isa::pcm16(y, out, stride);
   }
-  static void analysis(double *history, const double *in, std::ptrdiff_t stride, double *out,
-                       unsigned t) {
+  SYNTHTAB_INLINE static void analysis(double *history, const double *in, std::ptrdiff_t stride,
+                                       double *out, unsigned t) {
     if (t & 1)
       analyze<true>(history, in, stride, out, t);
     else
@@ -319,5 +319,23 @@ struct Body {
 };
 
 }  // namespace synthtab::kernel::pair
+
+// A two-lane kernel's entry points (dispatch.h), in its own namespace, from
+// its Body.
+#define SYNTHTAB_PAIR_ENTRIES(Body)                                                             \
+  void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) { \
+    Body::f64(h, subbands, out, stride, t);                                                     \
+  }                                                                                             \
+  void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {  \
+    Body::f32(h, subbands, out, stride, t);                                                     \
+  }                                                                                             \
+  std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,       \
+                  unsigned t) {                                                                 \
+    return Body::s16(h, subbands, out, stride, t);                                              \
+  }                                                                                             \
+  void analysis(double *history, const double *in, std::ptrdiff_t stride, double *subbands,     \
+                unsigned t) {                                                                   \
+    Body::analysis(history, in, stride, subbands, t);                                           \
+  }
 
 #endif  // SYNTHTAB_KERNELS_PAIR_H

@@ -1,15 +1,10 @@
 // The portable kernel: plain C++17, one IEEE operation at a time in the
 // order written, for any CPU and any conforming compiler. The schemes are in
 // kernel.h; this file is their most direct reading.
-#include <synthtab/synth.h>  // round_clip
+#include "../window.h"
+#include "dispatch.h"
 
-#include "kernel.h"
-
-namespace synthtab::detail {
-extern const double kSynthesisWindow[512];  // D[i], generated at build time
-}
-
-namespace synthtab::kernel {
+namespace synthtab::kernel::scalar {
 namespace {
 
 // x[k] = X[k] of in[0..n-1] by halving; stage counts the halvings so far
@@ -70,11 +65,17 @@ std::size_t synth(double *h, const double *subbands, Out *out, std::ptrdiff_t st
   return clipped;
 }
 
+}  // namespace
+
 void f64(double *h, const double *subbands, double *out, std::ptrdiff_t stride, unsigned t) {
   synth(h, subbands, out, stride, t);
 }
 void f32(double *h, const double *subbands, float *out, std::ptrdiff_t stride, unsigned t) {
   synth(h, subbands, out, stride, t);
+}
+std::size_t s16(double *h, const double *subbands, int16_t *out, std::ptrdiff_t stride,
+                unsigned t) {
+  return synth(h, subbands, out, stride, t);
 }
 
 // The analysis as its definition reads: the windowed sums Y over the ages in
@@ -101,10 +102,4 @@ void analysis(double *history, const double *in, std::ptrdiff_t stride, double *
   for (int i = 0; i < 32; i++) subbands[i] = s[i] * (1.0 / 32);
 }
 
-bool always() { return true; }
-
-}  // namespace
-
-const Kernel kScalar = {"scalar", always, Layout::rows, f64, f32, synth<int16_t>, analysis};
-
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::scalar

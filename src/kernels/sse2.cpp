@@ -1,12 +1,12 @@
 // The SSE2 kernel: the two-lane body of pair.h in SSE2 registers (part of
 // the base ISA on x86-64), shared with neon. Its own: the 16-bit conversion
-// and the CPU check.
-#include <cpuid.h>
+// and its entry points (dispatch.h).
 #include <emmintrin.h>
 
+#include "dispatch.h"
 #include "pair.h"
 
-namespace synthtab::kernel {
+namespace synthtab::kernel::sse2 {
 namespace {
 
 struct Sse2 {
@@ -70,18 +70,8 @@ struct Sse2 {
 };
 using Body = pair::Body<Sse2>;
 
-bool supported() {
-#if defined(__x86_64__)
-  return true;  // part of the base ISA
-#else
-  unsigned a, b, c, d;
-  return __get_cpuid(1, &a, &b, &c, &d) && (d & bit_SSE2);
-#endif
-}
-
 }  // namespace
 
-const Kernel kSse2 = {"sse2",    supported, Layout::mirrored, Body::f64,
-                      Body::f32, Body::s16, Body::analysis};
+SYNTHTAB_PAIR_ENTRIES(Body)
 
-}  // namespace synthtab::kernel
+}  // namespace synthtab::kernel::sse2
