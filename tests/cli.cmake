@@ -34,3 +34,9 @@ foreach(scale IN ITEMS 32768 -2147483648 0)
   synthtab_c99_test(cli_rom_${tag} cli_rom_test.c ${rom})
   target_compile_definitions(cli_rom_${tag} PRIVATE SYNTHTAB_ROM_SCALE=${scale})
 endforeach()
+
+# The subband and .npy headers and quote(), through the tool's own sources;
+# NumPy, where installed, judges the same headers.
+synthtab_gtest(subbands_test subbands_test.cpp ${PROJECT_SOURCE_DIR}/tools/subbands.cpp
+               ${PROJECT_SOURCE_DIR}/tools/io.cpp ${PROJECT_SOURCE_DIR}/tools/args.cpp)
+target_include_directories(subbands_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)

@@ -12,6 +12,7 @@
 #include "args.h"
 #include "commands.h"
 #include "io.h"
+#include "subbands.h"
 
 namespace synthtab::cli {
 namespace {

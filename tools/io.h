@@ -166,33 +166,6 @@ class Output {
   int64_t wav_header_ = 0;  // its length: where the samples start
 };
 
-// Subband files: little-endian float64 blocks of 32 per channel, the channels
-// interleaved block by block, after one of these headers:
-//   kTagged  the synthtab header (kSubbandHeader bytes; see the README):
-//            "SYNTHSUB", u16 version, u16 header size, u32 channels,
-//            u32 rate, then zeros up to the header size
-//   kNpy     NumPy's .npy, '<f8' of shape (blocks, channels, 32)
-//   kRaw     none: channels and rate come from the command line
-enum class Layout { kRaw, kTagged, kNpy };
-constexpr std::size_t kSubbandHeader = 32;
-
-struct Subbands {
-  Layout layout = Layout::kRaw;
-  int channels = 0;
-  int32_t rate = 0;                     // 0: not stated
-  std::optional<uint64_t> blocks;       // .npy: per channel, from its shape
-};
-
-// Reads a header if the input starts with one (consumed); kRaw and the input
-// untouched if not. A header that cannot be read is a UsageError.
-Subbands read_subbands(Input &in);
-// The layout OUTPUT's name asks for: .npy NumPy, .f64 and .raw none, else tagged.
-Layout subband_layout(const std::string &name);
-// Writes s's header; a .npy header states s.blocks, or for a regular file a
-// count that end_subbands() sets.
-void begin_subbands(Output &out, const Subbands &s);
-void end_subbands(Output &out, const Subbands &s, uint64_t blocks);
-
 }  // namespace synthtab::cli
 
 #endif  // SYNTHTAB_TOOLS_IO_H

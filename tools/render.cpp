@@ -15,6 +15,7 @@
 #include "args.h"
 #include "commands.h"
 #include "io.h"
+#include "subbands.h"
 
 namespace synthtab::cli {
 namespace {
