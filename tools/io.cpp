@@ -382,8 +382,8 @@ Output::Output(const std::string &operand, const Input *in) : name_(operand) {
     discard();
     bad("write", name_, err, kOutputForm);
   }
-  if (!unnamed_) {  // a named temporary beside it
-    std::string temp = dir + ".synthtab-XXXXXX";
+  if (!unnamed_) {  // a named temporary beside it (".synthtab-", not "..synthtab-", for a bare name)
+    std::string temp = target_.substr(0, slash + 1) + ".synthtab-XXXXXX";
     Hold hold;
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
     if (fd_ < 0) {
@@ -626,35 +626,61 @@ void Output::commit() {
   publish();
 }
 
-// Gives the synced file a name beside OUTPUT, renames that over OUTPUT, and
-// syncs the directory so that the rename is on the disk too.
+namespace {
+
+// Links the open unnamed file fd at path: through /proc, which needs no
+// privilege, else through the descriptor itself where privileges allow.
+// 0, or the errno.
+int link_unnamed(int fd, const char *path) {
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return errno;  // ENOENT: no /proc
+  return linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0 ? 0 : errno;
+}
+
+}  // namespace
+
+// Names the synced file OUTPUT and syncs the directory, so that the name is on
+// the disk too. An unnamed file is linked straight at OUTPUT's name when there
+// is none: no other name ever exists. Over an existing OUTPUT (link() never
+// replaces) it takes a temporary name beside it, renamed over OUTPUT by the
+// very next call; a named temporary is renamed likewise.
 void Output::publish() {
   Hold hold;
   if (unnamed_) {
-    // Linked through /proc, which needs no privilege, while the descriptor
-    // keeps the file open.
-    const std::size_t slash = target_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_);
-    int err = EEXIST;
-    for (unsigned k = 0; k < 64 && err == EEXIST; k++) {
-      std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
-                    (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
-      err = linkat(AT_FDCWD, proc, AT_FDCWD, g_temp, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-      if (err == ENOENT)  // no /proc: the descriptor itself, where privileges allow
-        err = linkat(fd_, "", AT_FDCWD, g_temp, AT_EMPTY_PATH) == 0 ? 0 : errno;
+    int err = link_unnamed(fd_, target_.c_str());
+    if (err == EEXIST) {
+      const std::size_t slash = target_.rfind('/');
+      const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+      for (unsigned k = 0; k < 64 && err == EEXIST; k++) {
+        std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
+                      (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
+        err = link_unnamed(fd_, g_temp);
+      }
+      if (err == 0) {
+        g_armed = 1;
+        temp_ = true;
+        // Nothing between the two calls: a SIGKILL here is all that can leave
+        // the temporary behind.
+        if (rename(g_temp, target_.c_str()) != 0) fail(errno);
+        g_armed = 0;
+        temp_ = false;
+      }
     }
     if (err) fail(err);
-    g_armed = 1;
-    temp_ = true;
+    // Synced and named: a failing close can lose nothing (fsync reported
+    // any failed write-back already).
+    close(fd_);
+    fd_ = -1;
+  } else {
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) fail(errno);
+    if (rename(g_temp, target_.c_str()) != 0) fail(errno);
+    g_armed = 0;
+    temp_ = false;
   }
-  const int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) fail(errno);
-  if (rename(g_temp, target_.c_str()) != 0) fail(errno);
-  g_armed = 0;
-  temp_ = false;
   if (fsync(dir_) != 0) fail(errno);
 }
 

@@ -16,12 +16,15 @@
 //   - a regular file, existing or new: an unnamed file in its directory
 //     (O_TMPFILE; where the filesystem refuses that, a temporary beside it,
 //     created exclusively), written only through its own descriptor, with the
-//     existing file's permission bits. commit() syncs it to the disk, gives
-//     it a name, renames that over OUTPUT and syncs the directory. Without a
-//     commit the file stays as it was, whatever ends the process: an unnamed
-//     file vanishes with it, and a named temporary is removed on every signal
-//     that can be caught, after which the process dies of that signal (exit
-//     status 128 + its number).
+//     existing file's permission bits. commit() syncs it to the disk, links it
+//     at OUTPUT's name if there is none (no other name ever exists), else at a
+//     temporary name renamed over OUTPUT by the very next call, and syncs the
+//     directory. Without a commit the file stays as it was, whatever ends the
+//     process: an unnamed file vanishes with it, and a named temporary is
+//     removed on every signal that can be caught, after which the process dies
+//     of that signal (exit status 128 + its number). Only a SIGKILL between
+//     the link and the rename, or any time with a named temporary, leaves one:
+//     .synthtab-XXXXXX beside OUTPUT, OUTPUT itself as it was.
 //   - a symlink: its final target is treated as above; the link stays.
 //
 // Errors are exceptions with the whole message in what(): UsageError (exit 2)
