@@ -18,14 +18,9 @@ constexpr char kNpyForm[] =
     "a .npy header of version 1.0, 2.0 or 3.0 stating '<f8' in C order of shape (blocks, "
     "channels, 32) or (blocks, 32)";
 
-uint64_t get_le(std::string_view s, std::size_t at, int bytes) {
-  uint64_t v = 0;
-  for (int i = bytes - 1; i >= 0; i--) v = v << 8 | static_cast<unsigned char>(s[at + i]);
-  return v;
-}
-
-void put_le(std::string &s, uint64_t v, int bytes) {
-  for (int i = 0; i < bytes; i++) s += static_cast<char>(v >> (8 * i));
+// A little-endian field of the header in s.
+uint64_t field(std::string_view s, std::size_t at, int bytes) {
+  return get_le(reinterpret_cast<const unsigned char *>(s.data()) + at, bytes);
 }
 
 [[noreturn]] void refuse(const std::string &name, const std::string &why, const char *form) {
@@ -171,7 +166,7 @@ Subbands parse_npy(std::string_view head, const std::string &name) {
 }
 
 Subbands parse_tagged(std::string_view head, const std::string &name) {
-  const uint64_t channels = get_le(head, 12, 4), rate = get_le(head, 16, 4);
+  const uint64_t channels = field(head, 12, 4), rate = field(head, 16, 4);
   if (channels < 1 || channels > kMaxChannels)
     refuse(name, "is a subband file of " + std::to_string(channels) + " channels",
            "1 to 65535 channels");
@@ -190,7 +185,7 @@ Subbands parse_tagged(std::string_view head, const std::string &name) {
 std::size_t subband_header_size(std::string_view first, const std::string &name) {
   if (first.substr(0, 8) == kTag) {
     if (first.size() < kHeaderProbe) refuse(name, "ends inside its header", kWholeTagged);
-    const uint64_t version = get_le(first, 8, 2), size = get_le(first, 10, 2);
+    const uint64_t version = field(first, 8, 2), size = field(first, 10, 2);
     if (version != 1)
       refuse(name, "is a subband file of version " + std::to_string(version), "version 1");
     if (size < kSubbandHeader || size % 8)
@@ -205,7 +200,7 @@ std::size_t subband_header_size(std::string_view first, const std::string &name)
              "version 1.0, 2.0 or 3.0");
     const std::size_t at = major == 1 ? 10 : 12;
     if (first.size() < at) refuse(name, "ends inside its header", kWholeNpy);
-    const uint64_t len = get_le(first, 8, int(at) - 8);
+    const uint64_t len = field(first, 8, int(at) - 8);
     if (len > kMaxNpyHeader)
       refuse(name, "states a .npy header of " + std::to_string(len) + " bytes",
              "at most 10000, as NumPy reads");
@@ -239,11 +234,7 @@ Subbands read_subbands(Input &in) {
 }
 
 Layout subband_layout(const std::string &name) {
-  const std::size_t slash = name.rfind('/'), dot = name.rfind('.');
-  std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
-                        ? ""
-                        : name.substr(dot);
-  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = extension(name);
   if (ext == ".npy") return Layout::kNpy;
   if (ext == ".f64" || ext == ".raw") return Layout::kRaw;
   return Layout::kTagged;

@@ -18,6 +18,7 @@
 #include <string>
 #include <string_view>
 
+#include "bytes.h"
 #include "io.h"
 
 namespace synthtab::cli {
