@@ -15,7 +15,8 @@ target_link_libraries(render_test PRIVATE synthtab::synthtab)
 target_compile_definitions(render_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
                                                $<$<BOOL:${SYNTHTAB_SANITIZE}>:SYNTHTAB_SANITIZED>)
 add_dependencies(render_test synthtab_cli)
-# Failing fsync, or a filesystem without O_TMPFILE, through LD_PRELOAD.
+# Failing fsync, a filesystem without O_TMPFILE, or a SIGKILL at the rename,
+# through LD_PRELOAD.
 add_library(faults MODULE faults.c)
 target_link_libraries(faults PRIVATE ${CMAKE_DL_LIBS})
 target_compile_definitions(render_test PRIVATE SYNTHTAB_FAULTS="$<TARGET_FILE:faults>")

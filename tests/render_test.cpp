@@ -731,98 +731,82 @@ TEST_F(RenderTest, VerifyPassesAndRejectsBadBlocks) {
   }
 }
 
-// Durable replacement: a new OUTPUT is linked straight at its name, so no
-// temporary name exists even for a moment; over an existing one the temporary
-// is renamed by the very next system call.
+// Durable replacement, traced: a new OUTPUT is linked straight at its name (no
+// temporary name exists even for a moment); over an existing one the
+// temporary is renamed by the very next system call.
 TEST_F(RenderTest, ReplacementNamesOnlyOutputOrRenamesAtOnce) {
   if (spawn({"/bin/sh", "-c", "command -v strace"}).status != 0) GTEST_SKIP() << "no strace";
   subbands("in.sub", 40, 1, 0.02, 16);
   for (const bool exists : {false, true}) {
-    SCOPED_TRACE(exists);
     if (exists) std::ofstream(dir_ / "out.wav") << "keep";
     const Outcome r = spawn({"/bin/sh", "-c",
-                             "ASAN_OPTIONS=detect_leaks=0 strace -s 4096 -o '" + at("trace") + "' '" +
-                                 SYNTHTAB_CLI + "' render '" + at("in.sub") + "' '" +
+                             "ASAN_OPTIONS=detect_leaks=0 strace -s 4096 -o '" + at("trace") +
+                                 "' '" + SYNTHTAB_CLI + "' render '" + at("in.sub") + "' '" +
                                  at("out.wav") + "'"});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> calls;
     std::ifstream trace(dir_ / "trace");
     for (std::string line; std::getline(trace, line);) calls.push_back(line);
-    // The last link made: at OUTPUT, or at the temporary renamed by the next call.
     const auto link = std::find_if(calls.rbegin(), calls.rend(), [](const std::string &c) {
       return c.rfind("linkat(", 0) == 0 && c.find(") = 0") != std::string::npos;
     });
-    ASSERT_NE(link, calls.rend());
+    ASSERT_TRUE(link != calls.rend() && link != calls.rbegin());
+    EXPECT_NE(link->find(exists ? "/.synthtab-" : "/out.wav\""), std::string::npos) << *link;
     if (exists) {
-      EXPECT_NE(link->find("/.synthtab-"), std::string::npos) << *link;
-      ASSERT_NE(link, calls.rbegin());
       EXPECT_EQ(link[-1].rfind("rename(", 0), 0u) << link[-1];
     } else {
-      EXPECT_NE(link->find("\"" + at("out.wav") + "\""), std::string::npos) << *link;
       for (const std::string &c : calls) EXPECT_EQ(c.find(".synthtab-"), std::string::npos) << c;
     }
-    fs::remove(dir_ / "trace");
     fs::remove(dir_ / "out.wav");
   }
 }
 
-// What each way of publishing leaves, rendering from a pipe with something
-// done mid-run: only a SIGKILL between the link and the rename over an
-// existing OUTPUT leaves a temporary, whole, with OUTPUT as it was.
+// Rendering from a pipe, something done mid-run: only a SIGKILL between the
+// link and the rename over an existing OUTPUT leaves a temporary, whole, and
+// OUTPUT as it was.
 TEST_F(RenderTest, ReplacementLeavesOutputWholeOrAsItWas) {
   subbands("in.sub", 40, 1, 0.02, 17);
   ASSERT_EQ(tool({"render", at("in.sub"), at("want")}).status, 0);
   const std::string input = slurp(dir_ / "in.sub"), want = slurp(dir_ / "want");
   fs::remove(dir_ / "want");
   struct Case {
-    const char *what, *faults, *existing, *meanwhile;  // OUTPUT's content before and mid-run
-    bool bare;  // OUTPUT named without a '/', from the directory itself
+    const char *faults, *before, *meanwhile;  // OUTPUT's content at the start and mid-run
     int status;
-    const char *left;  // OUTPUT's content after ("" for the new one), and a temporary if named
   };
-  const std::vector<Case> cases = {
-      {"bare name, no O_TMPFILE", "tmpfile", nullptr, nullptr, true, 0, ""},
-      {"OUTPUT created meanwhile", "", nullptr, "other", false, 0, ""},
-      {"new OUTPUT, never renamed", "rename-kill", nullptr, nullptr, false, 0, ""},
-      {"SIGKILL before the rename", "rename-kill", "keep", nullptr, false, 128 + SIGKILL,
-       "keep"},
-  };
-  for (const Case &k : cases) {
-    SCOPED_TRACE(k.what);
-    if (k.existing) std::ofstream(dir_ / "out") << k.existing;
+  for (const Case &k : {Case{"tmpfile", nullptr, nullptr, 0},  // a named temporary, bare name
+                        Case{"", nullptr, "other", 0},          // OUTPUT created meanwhile
+                        Case{"rename-kill", nullptr, nullptr, 0},  // a new OUTPUT: no rename
+                        Case{"rename-kill", "keep", nullptr, 128 + SIGKILL}}) {
+    SCOPED_TRACE(std::string(k.faults) + (k.before ? " over OUTPUT" : ""));
+    if (k.before) std::ofstream(dir_ / "out") << k.before;
     const std::string pipe = fifo("pipe");
     std::optional<Faults> faults;
     if (*k.faults) faults.emplace(k.faults);
     Running p = start({"/bin/sh", "-c",
-                       "cd '" + dir_.string() + "' && exec '" + SYNTHTAB_CLI + "' render pipe " +
-                           (k.bare ? "out" : "'" + at("out") + "'")});
+                       "cd '" + dir_.string() + "' && exec '" + SYNTHTAB_CLI + "' render pipe out"});
     std::FILE *feed = std::fopen(pipe.c_str(), "wb");
     ASSERT_NE(feed, nullptr);
     std::fwrite(input.data(), 1, 2560, feed);
     std::fflush(feed);
     while (!writes_in_dir(p.pid) && running(p.pid)) std::this_thread::yield();  // output open
-    std::set<std::string> temps;  // named ones, mid-run
-    for (const std::string &f : files())
-      if (f != "pipe" && f != "out" && f != "in.sub") temps.insert(f);
-    EXPECT_EQ(temps.size(), *k.faults == 't' ? 1u : 0u);
-    for (const std::string &t : temps) EXPECT_EQ(t.rfind(".synthtab-", 0), 0u) << t;
+    std::set<std::string> others = files();  // a named temporary, mid-run
+    for (const char *f : {"pipe", "out", "in.sub"}) others.erase(f);
+    EXPECT_EQ(others.size(), *k.faults == 't' ? 1u : 0u);
+    for (const std::string &t : others) EXPECT_EQ(t.rfind(".synthtab-", 0), 0u) << t;
     if (k.meanwhile) std::ofstream(dir_ / "out") << k.meanwhile;
     std::fwrite(input.data() + 2560, 1, input.size() - 2560, feed);
     std::fclose(feed);
     EXPECT_EQ(finish(p).status, k.status);
     faults.reset();
     fs::remove(pipe);
-    std::set<std::string> left = files();
-    EXPECT_TRUE(slurp(dir_ / "out") == (*k.left ? std::string(k.left) : want));
-    left.erase("out");
-    left.erase("in.sub");
-    if (k.status == 0) {
-      EXPECT_TRUE(left.empty());
-    } else {
-      ASSERT_EQ(left.size(), 1u);
-      EXPECT_EQ(left.begin()->rfind(".synthtab-", 0), 0u);
-      EXPECT_TRUE(slurp(dir_ / *left.begin()) == want);  // whole and synced
-      fs::remove(dir_ / *left.begin());
+    EXPECT_TRUE(slurp(dir_ / "out") == (k.status ? k.before : want));
+    others = files();
+    for (const char *f : {"out", "in.sub"}) others.erase(f);
+    EXPECT_EQ(others.size(), k.status ? 1u : 0u);
+    for (const std::string &t : others) {
+      EXPECT_EQ(t.rfind(".synthtab-", 0), 0u) << t;
+      EXPECT_TRUE(slurp(dir_ / t) == want);  // whole and synced
+      fs::remove(dir_ / t);
     }
     fs::remove(dir_ / "out");
   }
