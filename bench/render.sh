@@ -3,7 +3,9 @@
 # stereo float64 input (200 MB by default) rendered to float64 (as many bytes
 # out as in) and to 16-bit WAV, next to `cat IN > OUT`, to cat into a
 # temporary renamed over OUT, and to that with the file synced before the
-# rename and the directory after, which is how render replaces a file.
+# rename and the directory after, which is how render replaces a file. Then
+# analyze of the 16-bit WAV, and the WAV encoded as FLAC at level 5 by render
+# (from the subbands) and by `flac -5` (from the same PCM): their ratio.
 #   bench/render.sh [BUILD_DIR] [MB]
 # BUILD_DIR defaults to build-release (-DCMAKE_BUILD_TYPE=Release). The files
 # go to a folder of its own under $TMPDIR (default /tmp), removed at the end;
@@ -39,3 +41,12 @@ hyperfine --warmup 2 --runs 10 \
   -n cat+sync+mv "cat $dir/in.sub > $dir/tmp.s && sync $dir/tmp.s && mv $dir/tmp.s $dir/out.s && sync $dir" \
   -n f64 "$tool render --channels 2 $dir/in.sub $dir/out.f64" \
   -n wav "$tool render --channels 2 $dir/in.sub $dir/out.wav 2>$dir/err"
+if command -v flac >/dev/null && "$tool" render --help | grep -q FLAC; then
+  hyperfine --warmup 1 --runs 5 \
+    -n analyze-wav "$tool analyze $dir/out.wav $dir/out.sub" \
+    -n render-flac "$tool render --channels 2 $dir/in.sub $dir/out.flac 2>$dir/err" \
+    -n flac-5 "flac -s -f -5 -o $dir/ref.flac $dir/out.wav"
+  echo "FLAC level 5: render $(wc -c <"$dir/out.flac") bytes, flac -5 $(wc -c <"$dir/ref.flac") bytes"
+else
+  hyperfine --warmup 1 --runs 5 -n analyze-wav "$tool analyze $dir/out.wav $dir/out.sub"
+fi

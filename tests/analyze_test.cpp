@@ -89,11 +89,12 @@ class AnalyzeTest : public ::testing::Test {
   // must match the direct form on x, the samples other software decodes from
   // it. Then through analyze --flush and render at scale 1; returns what
   // render wrote.
+  // (Within tolerance where the other software's decoding is coarser.)
   std::vector<double> through_tool(const std::string &input, const std::vector<double> &x,
-                                   int channels) {
+                                   int channels, double tolerance = 1e-12) {
     Outcome r = tool({"analyze", input, at("sub.f64")});
     EXPECT_EQ(r.status, 0) << r.err;
-    EXPECT_LE(deviation(read_f64(at("sub.f64")), subbands<DirectAnalysis>(x, channels)), 1e-12);
+    EXPECT_LE(deviation(read_f64(at("sub.f64")), subbands<DirectAnalysis>(x, channels)), tolerance);
     r = spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" analyze - \"$3\"", "sh", SYNTHTAB_CLI, input,
                at("piped.f64")});
     EXPECT_EQ(r.status, 0) << r.err;
@@ -146,8 +147,11 @@ TEST_P(MadeByOthers, MatchesTheDirectFormAndKeepsChannelsApart) {
   }
   x = made_by_tools(k.name, x, k.channels, k.width);
   if (x.empty()) GTEST_SKIP() << skip_;
-  const std::vector<double> y = through_tool(at(k.name), x, k.channels);
-  for (int ch = 0; ch < k.channels; ch++) EXPECT_GE(snr_db(x, y, k.channels, ch), 80) << ch;
+  // oggdec decodes to 16 bits, the tool to float: they differ by its rounding.
+  const bool ogg = ext == "ogg";
+  const std::vector<double> y = through_tool(at(k.name), x, k.channels, ogg ? 1e-4 : 1e-12);
+  for (int ch = 0; ch < k.channels; ch++)
+    EXPECT_GE(snr_db(x, y, k.channels, ch), ogg ? 60 : 80) << ch;
   if (k.channels == 2) {
     std::vector<double> swapped(y.size());
     for (std::size_t n = 0; n < y.size(); n++) swapped[n] = y[n ^ 1];
@@ -522,7 +526,12 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
       << std::string("ID3\x04\0\0\0\0\x0f\x76", 10) << std::string(4086, '\x55');
   std::ofstream(at("frames"), std::ios::binary) << std::string("\xFF\xFB\x90\x64", 4) + std::string(4092, '\0');
   std::ofstream(at("in.sub"), std::ios::binary) << "SYNTHSUB" << std::string(24 + 256 * 8, '\0');
+  // A WAV header stating 65,535 channels (512 MiB of filterbank states).
+  std::ofstream(at("wide.wav"), std::ios::binary)
+      << std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\xFF\xFF\x44\xAC\0\0"
+                     "\0\0\0\0\xFF\xFF\x08\0data\0\0\0\0", 44);
   const std::vector<std::vector<std::string>> cases = {
+      {at("wide.wav"), at("o")},
       {at("notes.txt"), at("o")},
       {at("tagged"), at("o")},
       {at("frames"), at("o")},
@@ -546,6 +555,9 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
     EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
     EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage") != r.err.npos)
         << r.err;
+    if (args[0] == at("wide.wav")) {
+      EXPECT_NE(r.err.find("65535 channels: expected at most 256"), std::string::npos) << r.err;
+    }
     if (args.back().find("o.") != std::string::npos) {
       EXPECT_NE(r.err.find("named as audio"), std::string::npos) << r.err;
     }

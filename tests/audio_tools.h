@@ -28,9 +28,13 @@ def module(aiff):
     return wave
 if sys.argv[1] == 'read':
     path = sys.argv[2]
-    with open(path, 'rb') as f:
-        aiff = f.read(4) == b'FORM'
-    f = module(aiff).open(path, 'rb')
+    import io
+    data = bytearray(open(path, 'rb').read())
+    aiff = data[:4] == b'FORM'
+    # flac -d writes 24 bits as WAVE_FORMAT_EXTENSIBLE, which wave takes as PCM
+    if not aiff and data[12:16] == b'fmt ' and data[20:22] == b'\xfe\xff':
+        data[20:22] = b'\x01\x00'
+    f = module(aiff).open(io.BytesIO(bytes(data)), 'rb')
     n = f.getnframes()
     data = f.readframes(n)
     sys.stdout.buffer.write(b'%d %d %d %d %d\n' % (f.getnchannels(), f.getframerate(),
@@ -71,6 +75,7 @@ inline ToolAudio read_with_tools(const std::string &path, const std::string &scr
     if (o.status != 0) return a.error = (flac ? "flac -d: " : "oggdec: ") + o.err, a;
   }
   const Outcome o = spawn({"/bin/sh", "-c", "exec python3 -c \"$1\" read \"$2\"", "sh", kAudioPy, wav});
+  if (wav != path) std::remove(wav.c_str());
   if (o.status == 77) return a.error = o.err, a;
   if (o.status != 0) return a.error = "python3: " + o.err, a;
   const std::size_t nl = o.out.find('\n');

@@ -336,6 +336,86 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   EXPECT_EQ(slurp(out), "keep");
 }
 
+// Each mistake of the command line gets a line of its own that names it, and
+// only it; audio as INPUT is refused whatever its kind, pointing to analyze.
+TEST_F(RenderTest, EachMistakeHasItsOwnLine) {
+  subbands("in.sub", 3, 1, 1.0, 1);
+  std::ofstream(dir_ / "huge.sub", std::ios::binary)
+      << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
+      << std::string(12 + 8 * 64, '\0');
+  const std::string i = at("in.sub");
+  struct Case {
+    std::vector<std::string> args;
+    std::string says, never;  // in the line; not in it ("" for none)
+  };
+  const std::vector<Case> cases = {
+      {{"--fixed", i, at("o.f64")}, "--fixed makes integer audio with a header", "--scale"},
+      {{"--fixed", i, at("o.ogg")}, "which Vorbis does not take", "--scale"},
+      {{"--fixed", "--sample=f32", i, at("o.wav")}, "expected --sample s16 or s24", "--scale"},
+      {{"--fixed", "--scale=5", i, at("o.wav")}, "expected no --scale", "Vorbis"},
+      {{"--sample=s24", i, at("o.f64")}, "--sample needs audio with a header", "--rate"},
+      {{"--rate=48000", i, at("o.f64")}, "--rate needs audio with a header", "--sample"},
+      {{"--sample=s16", i, at("o.ogg")}, "--sample does not apply to Vorbis", "--rate"},
+      // A byte rate past what a WAV header states: refused before anything is written.
+      {{"--rate=2147483647", "--sample=s24", i, at("o.wav")}, "byte rate", ""},
+      {{at("huge.sub"), at("o.wav")}, "byte rate", ""},
+  };
+  for (const Case &k : cases) {
+    SCOPED_TRACE(k.says);
+    std::vector<std::string> args = k.args;
+    args.insert(args.begin(), "render");
+    const Outcome r = tool(args);
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
+    if (!k.never.empty()) {
+      EXPECT_EQ(r.err.find(k.never), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "huge.sub"}));
+  }
+
+  // Audio of every kind as INPUT, from a file and from a pipe.
+  const auto wav_head = [](const char *riff) {
+    return std::string(riff) + std::string("\x24\x00\x00\x00WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0"
+                                           "\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 40);
+  };
+  for (const std::string &audio :
+       {wav_head("RIFF"), wav_head("RF64"), std::string("FORM\0\0\0\x20" "AIFFCOMM", 16),
+        std::string("fLaC\0\0\0\x22", 8), std::string("OggS\0\x02", 6)}) {
+    SCOPED_TRACE(audio.substr(0, 4));
+    std::ofstream(dir_ / "audio", std::ios::binary) << audio << std::string(8 * 32 * 64, '\0');
+    for (const bool pipe : {false, true}) {
+      const Outcome r = pipe ? spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" render - \"$3\"", "sh",
+                                      SYNTHTAB_CLI, at("audio"), at("o.wav")})
+                             : tool({"render", at("audio"), at("o.wav")});
+      EXPECT_EQ(r.status, 2);
+      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_NE(r.err.find("is audio, not subbands"), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find("analyze"), std::string::npos) << r.err;
+      EXPECT_FALSE(fs::exists(dir_ / "o.wav"));
+    }
+  }
+}
+
+// FLAC as written to a file (STREAMINFO's count and MD5 sum filled in) and to
+// a pipe (neither) passes flac's own test.
+TEST_F(RenderTest, FlacPassesFlacsTest) {
+  if (!built("flac")) GTEST_SKIP() << "a build without FLAC";
+  if (!have_program("flac")) GTEST_SKIP() << "no flac";
+  subbands("in.sub", 500, 2, 0.05, 21);
+  ASSERT_EQ(tool({"render", "--channels=2", "--sample=s24", at("in.sub"), at("file.flac")}).status, 0);
+  const Outcome r = spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" render --channels=2 --format=flac - - > \"$3\"",
+                           "sh", SYNTHTAB_CLI, at("in.sub"), at("pipe.flac")});
+  ASSERT_EQ(r.status, 0) << r.err;
+  const std::string file = slurp(dir_ / "file.flac");
+  ASSERT_GT(file.size(), 42u);
+  EXPECT_NE(file.substr(26, 16), std::string(16, '\0'));  // an MD5 sum
+  for (const char *name : {"file.flac", "pipe.flac"}) {
+    const Outcome t = spawn({"/bin/sh", "-c", "exec flac -t -s \"$1\"", "sh", at(name)});
+    EXPECT_EQ(t.status, 0) << name << ": " << t.err;
+  }
+}
+
 TEST_F(RenderTest, StreamEndingMidBlockLeavesNoFile) {
   // From a pipe the size is not known up front: the short last block is found
   // at the end, after output has been written, and still nothing stays.
@@ -369,7 +449,7 @@ TEST_F(RenderTest, InputShrinkingMidRenderIsAnError) {
 TEST_F(RenderTest, OutputKinds) {
   subbands("in.sub", 8192, 2, 0.1, 4);  // 4 MiB: more than the output buffer holds
   const std::string in = at("in.sub");
-  for (const char *format : {"f64", "wav", "aiff", "flac"}) {
+  for (const char *format : {"f64", "wav", "aiff", "flac", "ogg"}) {
     SCOPED_TRACE(format);
     if (!built(format)) continue;
     ASSERT_EQ(tool({"render", "--channels=2", "--format", format, in, at("file")}).status, 0);
@@ -377,8 +457,8 @@ TEST_F(RenderTest, OutputKinds) {
 
     // A FIFO reader gets what a file gets, and so does "-" both ways through
     // pipes, but for the header when the size is unknown up front. A stream's
-    // FLAC header goes without its MD5 sum.
-    const bool f64 = std::string(format) == "f64";
+    // FLAC header goes without its MD5 sum. Ogg has nothing to rewrite.
+    const bool f64 = std::string(format) == "f64" || std::string(format) == "ogg";
     const std::size_t from = std::string(format) == "flac" ? 8192 : 0;
     const std::string pipe = fifo("pipe");
     FifoPeer reader(pipe, "");

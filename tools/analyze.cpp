@@ -25,15 +25,16 @@ constexpr char kHelp[] =
     "\n"
     "Runs audio through the analysis filterbank and writes its subband samples\n"
     "as render reads them: little-endian float64 in blocks of 32 per channel,\n"
-    "the channels interleaved block by block. INPUT is audio, told by its first\n"
-    "bytes: {audio}, taken at full scale 1; the last block is\n"
-    "zero-padded. Either operand may be - for stdin or stdout; a stream is read\n"
-    "as it arrives, in flat memory, and never copied aside.\n"
+    "the channels interleaved block by block. INPUT is audio, its format told by\n"
+    "its first bytes, taken at full scale 1; the last block is zero-padded.\n"
+    "This build reads {audio}.\n"
+    "Either operand may be - for stdin or stdout; a stream is read as it\n"
+    "arrives, in flat memory, and never copied aside.\n"
     "\n"
     "The layout comes from OUTPUT's name: .npy a NumPy array of shape (blocks,\n"
     "channels, 32); .f64 or .raw the samples alone; any other name, and -, a\n"
     "subband file whose 32-byte header states the channel count and rate, so\n"
-    "render needs neither.\n"
+    "render needs neither. A name of an audio format is refused.\n"
     "\n"
     "  --flush   go on with silence until the last input sample has passed the\n"
     "            481-sample delay of analysis and synthesis, so that render gives\n"
@@ -46,6 +47,7 @@ constexpr char kHelp[] =
     "for a failed read, write or sync, 2 for a bad command line or input.\n";
 
 constexpr std::size_t kDelay = 481;  // analysis + synthesis, in samples
+constexpr int kMaxChannels = 256;
 
 }  // namespace
 
@@ -65,6 +67,10 @@ int run_analyze(const Args &args) {
 
   Input in(input);
   const std::unique_ptr<AudioReader> audio = open_audio(in);
+  // A filterbank state (8 KiB) per channel: a header's count is checked first.
+  if (audio->channels() > kMaxChannels)
+    throw UsageError(quote(input) + " states " + std::to_string(audio->channels()) +
+                     " channels: expected at most " + std::to_string(kMaxChannels));
   const auto channels = static_cast<std::size_t>(audio->channels());
   Output out(output, &in);
 

@@ -29,19 +29,21 @@ constexpr char kHelp[] =
     "channel, the channels interleaved block by block: a subband file as analyze\n"
     "writes it, whose header states the channel count and rate; a .npy file of\n"
     "shape (blocks, channels, 32); or, with no header, raw samples. Either\n"
-    "operand may be - for stdin or stdout.\n"
+    "operand may be - for stdin or stdout. Audio as INPUT is refused: analyze\n"
+    "makes subbands of it.\n"
     "\n"
     "The format comes from OUTPUT's name: .wav, .flac, .aif or .aiff, .ogg or\n"
     ".oga (Vorbis), and .f64 or .raw for raw float64; - and a name without an\n"
-    "extension are raw float64; another extension needs --format. This build\n"
-    "writes {audio}.\n"
+    "extension are raw float64; another extension needs --format.\n"
+    "This build writes {audio}.\n"
     "\n"
     "  --scale N       output scale, an integer (default: the sample format's\n"
     "                  full scale, 32768 for f64 and s16, 8388608 for s24, 1 for\n"
     "                  f32 and ogg)\n"
     "  --channels C    1 or 2; for raw INPUT (default 1), else as its header says\n"
     "  --format F      f64 (little-endian float64 samples, interleaved), wav\n"
-    "                  (RF64 past 4 GiB), flac, aiff or ogg, whatever the name\n"
+    "                  (RF64 past 4 GiB), flac (level 5), aiff or ogg (Vorbis,\n"
+    "                  quality 0.5), whatever the name\n"
     "  --sample S      s16 (default), s24, or f32 (wav and aiff); integer samples\n"
     "                  are rounded (halves away from zero) and clipped, and a\n"
     "                  count of clipped samples goes to stderr\n"
@@ -90,7 +92,7 @@ struct Sink {
   bool fixed;
 };
 
-Sink choose_sink(const Parsed &p, const std::string &output, const std::string &usage) {
+Sink choose_sink(const Parsed &p, const std::string &output) {
   const Format format =
       p.has("--format") ? Format(p.choice("--format", {"f64", "wav", "flac", "aiff", "ogg"}))
                         : format_of(output);
@@ -103,10 +105,10 @@ Sink choose_sink(const Parsed &p, const std::string &output, const std::string &
       if (p.has(opt))
         throw UsageError(std::string(opt) + " needs audio with a header, not raw float64" + named +
                          ": expected OUTPUT named .wav, .flac, .aif, .aiff, .ogg or .oga, or "
-                         "--format" + usage);
+                         "--format");
     if (fixed)
       throw UsageError("--fixed makes integer audio with a header, not raw float64" + named +
-                       ": expected OUTPUT named .wav, .flac, .aif or .aiff, or --format" + usage);
+                       ": expected OUTPUT named .wav, .flac, .aif or .aiff, or --format");
     return {kF64, Sample::kF32, false};
   }
   if (format == kOgg) {
@@ -176,7 +178,7 @@ int run_render(const Args &args) {
   if (p.operands.size() < 2)
     throw UsageError((p.operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") + usage);
   const std::string input(p.operands[0]), output(p.operands[1]);
-  const Sink sink = choose_sink(p, output, usage);
+  const Sink sink = choose_sink(p, output);
   int channels = 1 + p.choice("--channels", {"1", "2"});
   int32_t rate = p.number("--rate", 44100, 1);
   constexpr int32_t kFullScale[] = {32768, 8388608, 1};
