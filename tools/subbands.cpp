@@ -150,7 +150,7 @@ Subbands parse_npy(std::string_view head, const std::string &name) {
     refuse(name, "holds a .npy array of shape " + (d.huge ? std::string("past 64 bits") : shape),
            kNpyForm);
   const uint64_t channels = n == 3 ? d.shape[1] : 1, blocks = d.shape[0];
-  if (channels < 1 || channels > kMaxChannels)
+  if (channels < 1 || channels > kMaxSubbandChannels)
     refuse(name, "holds a .npy array of shape " + shape + ", " + std::to_string(channels) +
                      " channels",
            "1 to 65535 channels");
@@ -167,10 +167,10 @@ Subbands parse_npy(std::string_view head, const std::string &name) {
 
 Subbands parse_tagged(std::string_view head, const std::string &name) {
   const uint64_t channels = field(head, 12, 4), rate = field(head, 16, 4);
-  if (channels < 1 || channels > kMaxChannels)
+  if (channels < 1 || channels > kMaxSubbandChannels)
     refuse(name, "is a subband file of " + std::to_string(channels) + " channels",
            "1 to 65535 channels");
-  if (rate > kMaxRate)
+  if (rate > kMaxSubbandRate)
     refuse(name, "is a subband file at " + std::to_string(rate) + " Hz",
            "a rate up to 2147483647 Hz, or 0 where it is not known");
   Subbands s;

@@ -27,8 +27,8 @@ enum class Layout { kRaw, kTagged, kNpy };
 constexpr std::size_t kSubbandHeader = 32;
 // What a header may state: the most channels a WAV or AIFF header can carry,
 // the rates the tool takes (--rate), and the largest .npy header NumPy reads.
-constexpr uint32_t kMaxChannels = 65535;
-constexpr uint32_t kMaxRate = 0x7FFFFFFF;
+constexpr uint32_t kMaxSubbandChannels = 65535;
+constexpr uint32_t kMaxSubbandRate = 0x7FFFFFFF;
 constexpr std::size_t kMaxNpyHeader = 10000;
 // The bytes subband_header_size() needs to tell a header's length.
 constexpr std::size_t kHeaderProbe = 12;
