@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,18 @@ else:
     f.writeframes(open(raw, 'rb').read())
     f.close()
 )";
+
+// A file of little-endian float64 samples (raw or subbands without a header).
+inline std::vector<double> read_f64(const std::string &path) {
+  const std::string bytes = slurp(path);
+  std::vector<double> v(bytes.size() / 8);
+  for (std::size_t i = 0; i < v.size(); i++) {
+    uint64_t u = 0;
+    for (int b = 7; b >= 0; b--) u = u << 8 | static_cast<unsigned char>(bytes[8 * i + b]);
+    std::memcpy(&v[i], &u, 8);
+  }
+  return v;
+}
 
 struct ToolAudio {
   int channels = 0, width = 0;  // width: bytes per sample

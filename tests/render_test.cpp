@@ -42,17 +42,6 @@ void write_f64(const fs::path &p, const std::vector<double> &v) {
   std::ofstream(p, std::ios::binary) << bytes;
 }
 
-std::vector<double> read_f64(const fs::path &p) {
-  const std::string bytes = slurp(p);
-  std::vector<double> v(bytes.size() / 8);
-  for (std::size_t i = 0; i < v.size(); i++) {
-    uint64_t u = 0;
-    for (int b = 7; b >= 0; b--) u = u << 8 | static_cast<unsigned char>(bytes[8 * i + b]);
-    std::memcpy(&v[i], &u, 8);
-  }
-  return v;
-}
-
 // The little-endian unsigned integer of n bytes at s[at].
 uint64_t le(const std::string &s, std::size_t at, int n) {
   uint64_t v = 0;
@@ -207,7 +196,7 @@ TEST_F(RenderTest, F64MatchesTheDirectFormMonoAndStereo) {
     EXPECT_EQ(r.out, "");
 
     const std::vector<double> want = expected(s, k.channels, k.scale);
-    const std::vector<double> got = read_f64(dir_ / "out.f64");
+    const std::vector<double> got = read_f64(at("out.f64"));
     ASSERT_EQ(got.size(), want.size());
     double peak = 0, dev = 0;
     for (std::size_t i = 0; i < got.size(); i++) {

@@ -25,9 +25,7 @@ Kind sniff(Input &in) {
   return Kind::kUnknown;
 }
 
-std::string formats_read() {
-  return "WAV, RF64, AIFF, FLAC, Ogg Vorbis, subband files and .npy";
-}
+std::string formats_read() { return audio_formats() + ", subband files and .npy"; }
 
 bool have(Container c) {
   switch (c) {
@@ -54,7 +52,7 @@ const char *name_of(Container c) {
 }
 
 std::string audio_formats() {
-  std::string s = "WAV, RF64, AIFF, AIFF-C";
+  std::string s = "WAV, RF64, AIFF";
   for (Container c : {Container::kFlac, Container::kOgg})
     if (have(c)) s += std::string(", ") + name_of(c);
   return s;

@@ -18,6 +18,7 @@ namespace synthtab::cli {
 namespace {
 
 constexpr std::size_t kBuffer = std::size_t{1} << 20;
+constexpr std::size_t kDirect = std::size_t{1} << 17;  // writes this large skip the buffer
 constexpr char kInputForm[] = "INPUT a readable file or stream, or - for stdin";
 constexpr char kOutputForm[] =
     "OUTPUT a file in a writable directory, a FIFO, a device, or - for stdout";
@@ -284,10 +285,13 @@ bool Output::put(const void *data, std::size_t n) {
   const auto *p = static_cast<const unsigned char *>(data);
   const auto len = static_cast<int64_t>(n);
   if (!stream_ && buf_.empty()) base_ = pos_;  // a file may start a run anywhere
-  bool direct = false;                         // large and sequential: straight through
-  if (pos_ == base_ + static_cast<int64_t>(buf_.size()) && buf_.size() + n > kBuffer) {
+  // Large and sequential: straight through, with no copy (a render's slab is
+  // one such write).
+  bool direct = false;
+  if (pos_ == base_ + static_cast<int64_t>(buf_.size()) &&
+      (n >= kDirect || buf_.size() + n > kBuffer)) {
     if (!flush()) return false;
-    direct = n >= kBuffer;
+    direct = n >= kDirect;
   }
   if (direct) {
     if (!emit(p, n, base_)) return false;

@@ -98,7 +98,8 @@ class OggReader : public AudioReader {
     const ov_callbacks io{on_read, nullptr, nullptr, nullptr};
     const int r = ov_open_callbacks(this, &vf_, nullptr, 0, io);
     check();
-    if (r < 0) damaged(in_, "is not whole Ogg Vorbis at its start (" + why(r) + ")", kWhole);
+    if (r == OV_ENOTVORBIS) damaged(in_, "is Ogg, but not Vorbis", "Ogg Vorbis");
+    if (r < 0) damaged(in_, "is cut or damaged in its Vorbis headers (" + why(r) + ")", kWhole);
     open_ = true;
     const vorbis_info *vi = ov_info(&vf_, -1);
     channels_ = vi->channels;
@@ -124,9 +125,10 @@ class OggReader : public AudioReader {
       check();
       return 0;
     }
-    if (ov_info(&vf_, link)->channels != channels_)
-      damaged(in_, "changes its channel count after " + std::to_string(frames_read_) + " frames",
-              "one channel count throughout");
+    const vorbis_info *vi = ov_info(&vf_, link);  // a chained stream's link
+    if (vi->channels != channels_ || vi->rate != long(rate_))
+      damaged(in_, "changes its channels or rate after " + std::to_string(frames_read_) + " frames",
+              "one channel count and rate throughout");
     for (long i = 0; i < got; i++)
       for (int c = 0; c < channels_; c++) out[i * channels_ + c] = pcm[c][i];
     frames_read_ += got;
