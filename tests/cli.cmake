@@ -15,7 +15,8 @@ target_link_libraries(render_test PRIVATE synthtab::synthtab)
 target_compile_definitions(render_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
                                                $<$<BOOL:${SYNTHTAB_SANITIZE}>:SYNTHTAB_SANITIZED>)
 add_dependencies(render_test synthtab_cli)
-# Failing fsync, or a filesystem without O_TMPFILE, through LD_PRELOAD.
+# Failing fsync, a filesystem without O_TMPFILE, or a SIGKILL at the rename,
+# through LD_PRELOAD.
 add_library(faults MODULE faults.c)
 target_link_libraries(faults PRIVATE ${CMAKE_DL_LIBS})
 target_compile_definitions(render_test PRIVATE SYNTHTAB_FAULTS="$<TARGET_FILE:faults>")
@@ -35,3 +36,9 @@ foreach(scale IN ITEMS 32768 -2147483648 0)
   synthtab_c99_test(cli_rom_${tag} cli_rom_test.c ${rom})
   target_compile_definitions(cli_rom_${tag} PRIVATE SYNTHTAB_ROM_SCALE=${scale})
 endforeach()
+
+# The subband and .npy headers and quote(), through the tool's own sources;
+# NumPy, where installed, judges the same headers.
+synthtab_gtest(subbands_test subbands_test.cpp ${PROJECT_SOURCE_DIR}/tools/subbands.cpp
+               ${PROJECT_SOURCE_DIR}/tools/io.cpp ${PROJECT_SOURCE_DIR}/tools/args.cpp)
+target_include_directories(subbands_test PRIVATE ${PROJECT_SOURCE_DIR}/tools)

@@ -2,11 +2,14 @@
  * SYNTHTAB_FAULTS names fail as a disk or filesystem would:
  *   fsync    every fsync fails with EIO
  *   tmpfile  openat with O_TMPFILE fails with EOPNOTSUPP, as on a
- *            filesystem without unnamed files */
+ *            filesystem without unnamed files
+ *   rename-kill  rename kills the process with SIGKILL before it renames,
+ *            as a kill arriving in the last step of a replacement would */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdarg.h>
 #include <stdlib.h>
 #include <string.h>
@@ -41,4 +44,11 @@ int openat(int dir, const char *path, int flags, ...) {
     return -1;
   }
   return real(dir, path, flags, mode);
+}
+
+int rename(const char *from, const char *to) {
+  int (*real)(const char *, const char *) =
+      (int (*)(const char *, const char *))dlsym(RTLD_NEXT, "rename");
+  if (faulty("rename-kill")) raise(SIGKILL);
+  return real(from, to);
 }

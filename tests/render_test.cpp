@@ -692,6 +692,15 @@ TEST_F(RenderTest, SubbandHeadersStateChannelsAndRate) {
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': True, 'shape': (50, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (51, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (100, 2, 16), }"), {}, 2},
+      // Hostile headers (subbands_test has the whole table).
+      {"in.sub", tagged(1, 32, 0, 48000), {}, 2},
+      {"in.sub", tagged(1, 32, 2, 0xFFFFFFFF), {}, 2},
+      {"in.npy", npy("{'descr': '<f8', 'x': \"'fortran_order': False\", 'fortran_order': True, "
+                     "'shape': (50, 2, 32)}"), {}, 2},
+      {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (36028797018963969, 1, 32)}"),
+       {}, 2},
+      {"in.npy", npy("{}\n\x1b[2J\xc2\x9b" "31m"), {}, 2},
+      {"in.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff", 12) + shape, {}, 2},
   };
   for (const Case &k : cases) {
     SCOPED_TRACE(k.head.substr(0, 12) + std::to_string(k.head.size()));
@@ -705,6 +714,7 @@ TEST_F(RenderTest, SubbandHeadersStateChannelsAndRate) {
       EXPECT_TRUE(slurp(dir_ / "out.wav") == want);
     } else {
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+      EXPECT_EQ(r.err.find_first_of("\x1b\x9b"), std::string::npos) << r.err;
       EXPECT_FALSE(fs::exists(dir_ / "out.wav"));
     }
     fs::remove(dir_ / "out.wav");
@@ -792,6 +802,87 @@ TEST_F(RenderTest, VerifyPassesAndRejectsBadBlocks) {
     const Outcome e = tool({"verify", "--blocks", bad});
     EXPECT_EQ(e.status, 2) << bad;
     EXPECT_EQ(std::count(e.err.begin(), e.err.end(), '\n'), 1) << e.err;
+  }
+}
+
+// Durable replacement, traced: a new OUTPUT is linked straight at its name (no
+// temporary name exists even for a moment); over an existing one the
+// temporary is renamed by the very next system call.
+TEST_F(RenderTest, ReplacementNamesOnlyOutputOrRenamesAtOnce) {
+  if (spawn({"/bin/sh", "-c", "command -v strace"}).status != 0) GTEST_SKIP() << "no strace";
+  subbands("in.sub", 40, 1, 0.02, 16);
+  for (const bool exists : {false, true}) {
+    if (exists) std::ofstream(dir_ / "out.wav") << "keep";
+    const Outcome r = spawn({"/bin/sh", "-c",
+                             "ASAN_OPTIONS=detect_leaks=0 strace -s 4096 -o '" + at("trace") +
+                                 "' '" + SYNTHTAB_CLI + "' render '" + at("in.sub") + "' '" +
+                                 at("out.wav") + "'"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    std::vector<std::string> calls;
+    std::ifstream trace(dir_ / "trace");
+    for (std::string line; std::getline(trace, line);) calls.push_back(line);
+    const auto link = std::find_if(calls.rbegin(), calls.rend(), [](const std::string &c) {
+      return c.rfind("linkat(", 0) == 0 && c.find(") = 0") != std::string::npos;
+    });
+    ASSERT_TRUE(link != calls.rend() && link != calls.rbegin());
+    EXPECT_NE(link->find(exists ? "/.synthtab-" : "/out.wav\""), std::string::npos) << *link;
+    if (exists) {
+      EXPECT_EQ(link[-1].rfind("rename(", 0), 0u) << link[-1];
+    } else {
+      for (const std::string &c : calls) EXPECT_EQ(c.find(".synthtab-"), std::string::npos) << c;
+    }
+    fs::remove(dir_ / "out.wav");
+  }
+}
+
+// Rendering from a pipe, something done mid-run: only a SIGKILL between the
+// link and the rename over an existing OUTPUT leaves a temporary, whole, and
+// OUTPUT as it was.
+TEST_F(RenderTest, ReplacementLeavesOutputWholeOrAsItWas) {
+  subbands("in.sub", 40, 1, 0.02, 17);
+  ASSERT_EQ(tool({"render", at("in.sub"), at("want")}).status, 0);
+  const std::string input = slurp(dir_ / "in.sub"), want = slurp(dir_ / "want");
+  fs::remove(dir_ / "want");
+  struct Case {
+    const char *faults, *before, *meanwhile;  // OUTPUT's content at the start and mid-run
+    int status;
+  };
+  for (const Case &k : {Case{"tmpfile", nullptr, nullptr, 0},  // a named temporary, bare name
+                        Case{"", nullptr, "other", 0},          // OUTPUT created meanwhile
+                        Case{"rename-kill", nullptr, nullptr, 0},  // a new OUTPUT: no rename
+                        Case{"rename-kill", "keep", nullptr, 128 + SIGKILL}}) {
+    SCOPED_TRACE(std::string(k.faults) + (k.before ? " over OUTPUT" : ""));
+    if (k.before) std::ofstream(dir_ / "out") << k.before;
+    const std::string pipe = fifo("pipe");
+    std::optional<Faults> faults;
+    if (*k.faults) faults.emplace(k.faults);
+    Running p = start({"/bin/sh", "-c",
+                       "cd '" + dir_.string() + "' && exec '" + SYNTHTAB_CLI + "' render pipe out"});
+    std::FILE *feed = std::fopen(pipe.c_str(), "wb");
+    ASSERT_NE(feed, nullptr);
+    std::fwrite(input.data(), 1, 2560, feed);
+    std::fflush(feed);
+    while (!writes_in_dir(p.pid) && running(p.pid)) std::this_thread::yield();  // output open
+    std::set<std::string> others = files();  // a named temporary, mid-run
+    for (const char *f : {"pipe", "out", "in.sub"}) others.erase(f);
+    EXPECT_EQ(others.size(), *k.faults == 't' ? 1u : 0u);
+    for (const std::string &t : others) EXPECT_EQ(t.rfind(".synthtab-", 0), 0u) << t;
+    if (k.meanwhile) std::ofstream(dir_ / "out") << k.meanwhile;
+    std::fwrite(input.data() + 2560, 1, input.size() - 2560, feed);
+    std::fclose(feed);
+    EXPECT_EQ(finish(p).status, k.status);
+    faults.reset();
+    fs::remove(pipe);
+    EXPECT_TRUE(slurp(dir_ / "out") == (k.status ? k.before : want));
+    others = files();
+    for (const char *f : {"out", "in.sub"}) others.erase(f);
+    EXPECT_EQ(others.size(), k.status ? 1u : 0u);
+    for (const std::string &t : others) {
+      EXPECT_EQ(t.rfind(".synthtab-", 0), 0u) << t;
+      EXPECT_TRUE(slurp(dir_ / t) == want);  // whole and synced
+      fs::remove(dir_ / t);
+    }
+    fs::remove(dir_ / "out");
   }
 }
 

@@ -15,6 +15,7 @@
 #include "audio.h"
 #include "bytes.h"
 #include "io.h"
+#include "subbands.h"
 
 namespace synthtab::cli {
 namespace {

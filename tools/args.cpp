@@ -7,26 +7,58 @@
 
 namespace synthtab::cli {
 
-std::string quote(std::string_view s) {
-  constexpr int kMax = 64;
-  std::string q = "'";
+namespace {
+
+// The length of the character at s[i] if a terminal shows it as itself: a
+// printable ASCII byte, or well-formed UTF-8 (shortest form, no surrogates)
+// that is neither a C1 control (U+009B starts an escape sequence on many
+// terminals), a line or paragraph separator, nor a bidirectional control that
+// would reorder the rest of the line. 0 for anything else.
+std::size_t shown_as_is(std::string_view s, std::size_t i) {
+  const auto c = static_cast<unsigned char>(s[i]);
+  if (c < 0x80) return c >= 0x20 && c != 0x7F;
+  const std::size_t len = c >= 0xC2 && c <= 0xDF ? 2 : c >= 0xE0 && c <= 0xEF ? 3
+                          : c >= 0xF0 && c <= 0xF4 ? 4 : 0;
+  if (len == 0 || i + len > s.size()) return 0;
+  uint32_t cp = c & (0x7F >> len);
+  for (std::size_t k = 1; k < len; k++) {
+    const auto b = static_cast<unsigned char>(s[i + k]);
+    if ((b & 0xC0) != 0x80) return 0;
+    cp = cp << 6 | (b & 0x3F);
+  }
+  constexpr uint32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+  const bool bad = cp < kShortest[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF) ||
+                   cp <= 0x9F || cp == 0x061C || cp == 0x200E || cp == 0x200F ||
+                   (cp >= 0x2028 && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+  return bad ? 0 : len;
+}
+
+// s with every byte not shown as itself written \xNN, up to max characters;
+// sets used to the bytes of s it covers.
+std::string escaped(std::string_view s, std::size_t max, std::size_t &used) {
+  std::string q;
   std::size_t i = 0;
-  for (int shown = 0; i < s.size() && shown < kMax; shown++) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    std::size_t len = c < 0x80 ? 1 : c >> 5 == 6 ? 2 : c >> 4 == 14 ? 3 : c >> 3 == 30 ? 4 : 0;
-    bool ok = len > 0 && i + len <= s.size() && c >= 0x20 && c != 0x7F;
-    for (std::size_t k = 1; ok && k < len; k++) ok = (s[i + k] & 0xC0) == 0x80;
-    if (ok) {
+  for (std::size_t shown = 0; i < s.size() && shown < max; shown++) {
+    if (const std::size_t len = shown_as_is(s, i)) {
       q.append(s.substr(i, len));
       i += len;
     } else {
       char esc[5];
-      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      std::snprintf(esc, sizeof esc, "\\x%02X", static_cast<unsigned char>(s[i]));
       q += esc;
       i++;
     }
   }
-  return q + (i < s.size() ? "'..." : "'");
+  used = i;
+  return q;
+}
+
+}  // namespace
+
+std::string quote(std::string_view s) {
+  std::size_t used;
+  const std::string q = "'" + escaped(s, 64, used);
+  return q + (used < s.size() ? "'..." : "'");
 }
 
 int32_t Parsed::number(std::string_view name, int32_t fallback, int64_t min) const {
@@ -109,7 +141,10 @@ int write_stdout(std::string_view out) {
 }
 
 void report(std::string_view msg) {
-  const std::string line = "synthtab: " + std::string(msg) + "\n";
+  // Whatever a message holds (an error text from a library, a name quoted
+  // twice), it reaches the terminal as one line of its own.
+  std::size_t used;
+  const std::string line = "synthtab: " + escaped(msg, std::string_view::npos, used) + "\n";
   std::fputs(line.c_str(), stderr);
 }
 

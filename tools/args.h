@@ -29,7 +29,9 @@ struct IoError : std::runtime_error {
 };
 
 // s in single quotes, cut after 64 characters whatever their bytes; control
-// bytes and bytes that are not UTF-8 become \xNN, so it stays one short line.
+// bytes (C1 ones too), line separators, bidirectional controls and bytes that
+// are not well-formed UTF-8 become \xNN, so it stays one short line that
+// cannot move the terminal's cursor or reorder the text around it.
 std::string quote(std::string_view s);
 
 // An option a command takes: `--name VALUE` or `--name=VALUE` where meta names
@@ -69,7 +71,9 @@ void appendf(std::string &out, const char *fmt, T... args) {
 // Writes out to stdout and flushes; an IoError if it does not all arrive.
 int write_stdout(std::string_view out);
 
-void report(std::string_view msg);  // "synthtab: <msg>" as one line on stderr
+// "synthtab: <msg>" as one line on stderr, anything in msg that quote() would
+// escape escaped, whatever its source.
+void report(std::string_view msg);
 
 }  // namespace synthtab::cli
 

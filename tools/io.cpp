@@ -217,8 +217,8 @@ Output::Output(const std::string &operand, const Input *in) : name_(operand) {
     discard();
     bad("write", name_, err, kOutputForm);
   }
-  if (!unnamed_) {  // a named temporary beside it
-    std::string temp = dir + ".synthtab-XXXXXX";
+  if (!unnamed_) {  // a named temporary beside it (".synthtab-", not "..synthtab-", for a bare name)
+    std::string temp = target_.substr(0, slash + 1) + ".synthtab-XXXXXX";
     Hold hold;
     fd_ = mkostemp(temp.data(), O_CLOEXEC);
     if (fd_ < 0) {
@@ -346,163 +346,62 @@ void Output::commit() {
   publish();
 }
 
-// Gives the synced file a name beside OUTPUT, renames that over OUTPUT, and
-// syncs the directory so that the rename is on the disk too.
-void Output::publish() {
-  Hold hold;
-  if (unnamed_) {
-    // Linked through /proc, which needs no privilege, while the descriptor
-    // keeps the file open.
-    const std::size_t slash = target_.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
-    char proc[64];
-    std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd_);
-    int err = EEXIST;
-    for (unsigned k = 0; k < 64 && err == EEXIST; k++) {
-      std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
-                    (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
-      err = linkat(AT_FDCWD, proc, AT_FDCWD, g_temp, AT_SYMLINK_FOLLOW) == 0 ? 0 : errno;
-      if (err == ENOENT)  // no /proc: the descriptor itself, where privileges allow
-        err = linkat(fd_, "", AT_FDCWD, g_temp, AT_EMPTY_PATH) == 0 ? 0 : errno;
-    }
-    if (err) fail(err);
-    g_armed = 1;
-    temp_ = true;
-  }
-  const int fd = fd_;
-  fd_ = -1;
-  if (close(fd) != 0) fail(errno);
-  if (rename(g_temp, target_.c_str()) != 0) fail(errno);
-  g_armed = 0;
-  temp_ = false;
-  if (fsync(dir_) != 0) fail(errno);
-}
-
 namespace {
 
-constexpr char kTag[] = "SYNTHSUB";
-constexpr char kNpyMagic[] = "\x93NUMPY";
-constexpr int kShapeDigits = 20;  // room for any block count, rewritten in place
-
-// The value after 'key': in a .npy header's dictionary, up to its delimiter.
-std::string npy_field(const std::string &dict, const std::string &key) {
-  const std::size_t k = dict.find("'" + key + "'");
-  if (k == std::string::npos) return "";
-  std::size_t v = dict.find(':', k);
-  if (v == std::string::npos) return "";
-  v = dict.find_first_not_of(' ', v + 1);
-  if (v == std::string::npos) return "";
-  const std::size_t e = dict[v] == '(' ? dict.find(')', v) + 1 : dict.find_first_of(",}", v);
-  return e == std::string::npos || e == 0 ? "" : dict.substr(v, e - v);
-}
-
-std::string npy_header(const Subbands &s, uint64_t blocks) {
-  char dict[128];
-  std::snprintf(dict, sizeof dict, "{'descr': '<f8', 'fortran_order': False, 'shape': (%*llu, %d, 32), }",
-                kShapeDigits, static_cast<unsigned long long>(blocks), s.channels);
-  std::string h = std::string(kNpyMagic) + '\x01' + '\x00' + "  " + dict;
-  h.append(63 - h.size() % 64, ' ');  // the whole header a multiple of 64 bytes
-  h += '\n';
-  const std::size_t len = h.size() - 10;
-  h[8] = static_cast<char>(len & 0xFF);
-  h[9] = static_cast<char>(len >> 8);
-  return h;
+// Links the open unnamed file fd at path: through /proc, which needs no
+// privilege, else through the descriptor itself where privileges allow.
+// 0, or the errno.
+int link_unnamed(int fd, const char *path) {
+  char proc[64];
+  std::snprintf(proc, sizeof proc, "/proc/self/fd/%d", fd);
+  if (linkat(AT_FDCWD, proc, AT_FDCWD, path, AT_SYMLINK_FOLLOW) == 0) return 0;
+  if (errno != ENOENT) return errno;  // ENOENT: no /proc
+  return linkat(fd, "", AT_FDCWD, path, AT_EMPTY_PATH) == 0 ? 0 : errno;
 }
 
 }  // namespace
 
-Subbands read_subbands(Input &in) {
-  Subbands s;
-  unsigned char h[kSubbandHeader];
-  const std::size_t got = in.read(h, 8);
-  const auto refuse = [&](const std::string &why, const char *form) {
-    throw UsageError(quote(in.name()) + why + ": expected " + form);
-  };
-  if (got == 8 && std::memcmp(h, kTag, 8) == 0) {
-    if (in.read(h + 8, 24) != 24) refuse(" ends inside its header", "a whole subband file");
-    const uint64_t version = get_le(h + 8, 2), size = get_le(h + 10, 2);
-    if (version != 1)
-      refuse(" is a subband file of version " + std::to_string(version), "version 1");
-    if (size < kSubbandHeader || size % 8)
-      refuse(" states a header of " + std::to_string(size) + " bytes",
-             "a multiple of 8 from 32 up");
-    for (uint64_t left = size - kSubbandHeader; left > 0;) {  // fields of later versions
-      unsigned char skip[64];
-      const std::size_t n = in.read(skip, std::min<uint64_t>(left, sizeof skip));
-      if (n == 0) refuse(" ends inside its header", "a whole subband file");
-      left -= n;
+// Names the synced file OUTPUT and syncs the directory, so that the name is on
+// the disk too. An unnamed file is linked straight at OUTPUT's name when there
+// is none: no other name ever exists. Over an existing OUTPUT (link() never
+// replaces) it takes a temporary name beside it, renamed over OUTPUT by the
+// very next call; a named temporary is renamed likewise.
+void Output::publish() {
+  Hold hold;
+  if (unnamed_) {
+    int err = link_unnamed(fd_, target_.c_str());
+    if (err == EEXIST) {
+      const std::size_t slash = target_.rfind('/');
+      const std::string dir = slash == std::string::npos ? "" : target_.substr(0, slash + 1);
+      for (unsigned k = 0; k < 64 && err == EEXIST; k++) {
+        std::snprintf(g_temp, sizeof g_temp, "%s.synthtab-%06x", dir.c_str(),
+                      (unsigned(getpid()) * 2654435761u + k * 40503u) & 0xFFFFFFu);
+        err = link_unnamed(fd_, g_temp);
+      }
+      if (err == 0) {
+        g_armed = 1;
+        temp_ = true;
+        // Nothing between the two calls: a SIGKILL here is all that can leave
+        // the temporary behind.
+        if (rename(g_temp, target_.c_str()) != 0) fail(errno);
+        g_armed = 0;
+        temp_ = false;
+      }
     }
-    s.layout = Layout::kTagged;
-    s.channels = static_cast<int>(std::min<uint64_t>(get_le(h + 12, 4), INT32_MAX));
-    s.rate = static_cast<int32_t>(std::min<uint64_t>(get_le(h + 16, 4), INT32_MAX));
-    return s;
+    if (err) fail(err);
+    // Synced and named: a failing close can lose nothing (fsync reported
+    // any failed write-back already).
+    close(fd_);
+    fd_ = -1;
+  } else {
+    const int fd = fd_;
+    fd_ = -1;
+    if (close(fd) != 0) fail(errno);
+    if (rename(g_temp, target_.c_str()) != 0) fail(errno);
+    g_armed = 0;
+    temp_ = false;
   }
-  if (got == 8 && std::memcmp(h, kNpyMagic, 6) == 0) {
-    const int major = h[6];
-    const int len_bytes = major == 1 ? 2 : 4;
-    if (major < 1 || major > 3) refuse(" is a .npy file of version " + std::to_string(major), "1 to 3");
-    if (in.read(h, len_bytes) != std::size_t(len_bytes)) refuse(" ends inside its header", "a whole .npy file");
-    std::string dict(get_le(h, len_bytes), '\0');
-    if (dict.size() > 65536 || in.read(dict.data(), dict.size()) != dict.size())
-      refuse(" ends inside its header", "a whole .npy file");
-    const std::string shape = npy_field(dict, "shape");
-    unsigned long long blocks = 0;
-    int channels = 0, width = 0, end = 0;
-    const bool three = std::sscanf(shape.c_str(), "(%llu , %d , %d ) %n", &blocks, &channels, &width, &end) == 3;
-    if (!three) {
-      channels = 1;
-      end = 0;
-      std::sscanf(shape.c_str(), "(%llu , %d ) %n", &blocks, &width, &end);
-    }
-    if (npy_field(dict, "descr") != "'<f8'" || npy_field(dict, "fortran_order") != "False" ||
-        width != 32 || channels < 1 || std::size_t(end) != shape.size())
-      refuse(" holds " + dict.substr(0, 80),
-             "'<f8' in C order of shape (blocks, channels, 32) or (blocks, 32)");
-    s.layout = Layout::kNpy;
-    s.channels = channels;
-    s.blocks = blocks;
-    return s;
-  }
-  in.unread(got);
-  return s;
-}
-
-Layout subband_layout(const std::string &name) {
-  const std::size_t slash = name.rfind('/'), dot = name.rfind('.');
-  std::string ext = dot == std::string::npos || (slash != std::string::npos && dot < slash)
-                        ? ""
-                        : name.substr(dot);
-  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (ext == ".npy") return Layout::kNpy;
-  if (ext == ".f64" || ext == ".raw") return Layout::kRaw;
-  return Layout::kTagged;
-}
-
-void begin_subbands(Output &out, const Subbands &s) {
-  if (s.layout == Layout::kNpy) {
-    if (out.stream() && !s.blocks)
-      throw UsageError("cannot write a .npy file to a stream from an INPUT of unknown length: "
-                       "expected a regular OUTPUT, or another name");
-    const std::string h = npy_header(s, s.blocks.value_or(0));
-    out.write(h.data(), h.size());
-  } else if (s.layout == Layout::kTagged) {
-    std::string h = kTag;
-    put_le(h, 1, 2);
-    put_le(h, kSubbandHeader, 2);
-    put_le(h, s.channels, 4);
-    put_le(h, s.rate, 4);
-    h.append(kSubbandHeader - h.size(), '\0');
-    out.write(h.data(), h.size());
-  }
-}
-
-void end_subbands(Output &out, const Subbands &s, uint64_t blocks) {
-  if (s.layout != Layout::kNpy || s.blocks == blocks) return;
-  if (out.stream())
-    throw UsageError("the input held " + std::to_string(blocks) + " blocks, not the " +
-                     std::to_string(*s.blocks) + " the .npy header sent says: expected whole input");
-  const std::string h = npy_header(s, blocks);
-  out.rewrite(0, h.data(), h.size());
+  if (fsync(dir_) != 0) fail(errno);
 }
 
 }  // namespace synthtab::cli

@@ -4,11 +4,11 @@
 //   Input in(operand);                // opened now; size() known for a file
 //   Output out(operand, &in);         // refuses the input's own file
 //   out.write(bytes, n);              // or through an AudioWriter (audio.h)
-//   out.commit();                     // all went well: flush, close, rename
+//   out.commit();                     // all went well: flush, sync, name
 //
 // Input::next() hands out the input a slab at a time, read(2) into a buffer of
 // its own; Input::read() copies into the caller's buffer. Neither knows any
-// format: audio.h and the subband functions below read through them.
+// format: audio.h and subbands.h read through them.
 //
 // Where OUTPUT goes:
 //   - "-", or an existing FIFO, character or block device or socket: written
@@ -16,12 +16,15 @@
 //   - a regular file, existing or new: an unnamed file in its directory
 //     (O_TMPFILE; where the filesystem refuses that, a temporary beside it,
 //     created exclusively), written only through its own descriptor, with the
-//     existing file's permission bits. commit() syncs it to the disk, gives
-//     it a name, renames that over OUTPUT and syncs the directory. Without a
-//     commit the file stays as it was, whatever ends the process: an unnamed
-//     file vanishes with it, and a named temporary is removed on every signal
-//     that can be caught, after which the process dies of that signal (exit
-//     status 128 + its number).
+//     existing file's permission bits. commit() syncs it to the disk, links it
+//     at OUTPUT's name if there is none (no other name ever exists), else at a
+//     temporary name renamed over OUTPUT by the very next call, and syncs the
+//     directory. Without a commit the file stays as it was, whatever ends the
+//     process: an unnamed file vanishes with it, and a named temporary is
+//     removed on every signal that can be caught, after which the process dies
+//     of that signal (exit status 128 + its number). Only a SIGKILL between
+//     the link and the rename, or any time with a named temporary, leaves one:
+//     .synthtab-XXXXXX beside OUTPUT, OUTPUT itself as it was.
 //   - a symlink: its final target is treated as above; the link stays.
 //
 // Errors are exceptions with the whole message in what(): UsageError (exit 2)
@@ -120,33 +123,6 @@ class Output {
   int64_t pos_ = 0, end_ = 0;
   int errno_ = 0;
 };
-
-// Subband files: little-endian float64 blocks of 32 per channel, the channels
-// interleaved block by block, after one of these headers:
-//   kTagged  the synthtab header (kSubbandHeader bytes; see the README):
-//            "SYNTHSUB", u16 version, u16 header size, u32 channels,
-//            u32 rate, then zeros up to the header size
-//   kNpy     NumPy's .npy, '<f8' of shape (blocks, channels, 32)
-//   kRaw     none: channels and rate come from the command line
-enum class Layout { kRaw, kTagged, kNpy };
-constexpr std::size_t kSubbandHeader = 32;
-
-struct Subbands {
-  Layout layout = Layout::kRaw;
-  int channels = 0;
-  int32_t rate = 0;                     // 0: not stated
-  std::optional<uint64_t> blocks;       // .npy: per channel, from its shape
-};
-
-// Reads a header if the input starts with one (consumed); kRaw and the input
-// untouched if not. A header that cannot be read is a UsageError.
-Subbands read_subbands(Input &in);
-// The layout OUTPUT's name asks for: .npy NumPy, .f64 and .raw none, else tagged.
-Layout subband_layout(const std::string &name);
-// Writes s's header; a .npy header states s.blocks, or for a regular file a
-// count that end_subbands() sets.
-void begin_subbands(Output &out, const Subbands &s);
-void end_subbands(Output &out, const Subbands &s, uint64_t blocks);
 
 }  // namespace synthtab::cli
 

@@ -16,6 +16,7 @@
 #include "audio.h"
 #include "bytes.h"
 #include "io.h"
+#include "subbands.h"
 
 namespace synthtab::cli {
 namespace {
