@@ -12,12 +12,16 @@ if(PROJECT_IS_TOP_LEVEL)
     set(SYNTHTAB_BUILD_TESTS ON)
   endif()
 endif()
-# The tool is POSIX-only (libsndfile, POSIX file replacement): off on Windows.
+# The tool is POSIX-only (POSIX file replacement): off on Windows.
 set(_tools ${PROJECT_IS_TOP_LEVEL})
 if(WIN32)
   set(_tools OFF)
 endif()
 option(SYNTHTAB_BUILD_TOOLS "Build the synthtab command-line tool" ${_tools})
+# The tool's compressed formats, each found with pkg-config; without them it
+# keeps WAV, AIFF, raw and .npy.
+option(SYNTHTAB_WITH_FLAC "The tool reads and writes FLAC (libFLAC)" OFF)
+option(SYNTHTAB_WITH_VORBIS "The tool reads and writes Ogg Vorbis (libvorbis)" OFF)
 option(SYNTHTAB_BUILD_BENCH "Build the benchmarks (needs Google Benchmark)" OFF)
 option(SYNTHTAB_INSTALL "Generate install rules" ${PROJECT_IS_TOP_LEVEL})
 option(SYNTHTAB_WERROR "Treat compiler warnings as errors" OFF)

@@ -8,11 +8,12 @@ target_compile_definitions(analysis_test PRIVATE
 # The header as strict C99, the names as plain C symbols.
 synthtab_c99_test(analysis_c analysis_c.c)
 
-# synthtab analyze end to end on real recordings from alsa-utils, Ogg Vorbis and
-# the README's pipeline as written; audio is made and read with libsndfile.
+# synthtab analyze end to end on real recordings from alsa-utils, files other
+# software made (Python, flac, oggenc: audio_tools.h), and the README's
+# pipeline as written.
 if(TARGET synthtab_cli)
   synthtab_gtest(analyze_test analyze_test.cpp)
-  target_link_libraries(analyze_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_link_libraries(analyze_test PRIVATE synthtab::synthtab)
   target_compile_definitions(analyze_test PRIVATE
     SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>"
     SYNTHTAB_README="${PROJECT_SOURCE_DIR}/docs/analysis.md"

@@ -1,12 +1,7 @@
 # The integer filterbank: its tables, its accuracy against the direct form
-# and the double filterbank, its contract; real recordings where the tool's
-# libsndfile is at hand.
+# and the double filterbank, its contract; real recordings as Python reads them.
 synthtab_gtest(fixed_test fixed_test.cpp)
 target_link_libraries(fixed_test PRIVATE synthtab::synthtab)
-if(TARGET PkgConfig::SNDFILE)
-  target_link_libraries(fixed_test PRIVATE PkgConfig::SNDFILE)
-  target_compile_definitions(fixed_test PRIVATE SYNTHTAB_HAVE_SNDFILE)
-endif()
 # The contract again with the portable kernel, where a SIMD one is the default.
 add_test(NAME fixed_test_portable COMMAND fixed_test)
 set_tests_properties(fixed_test_portable PROPERTIES ENVIRONMENT SYNTHTAB_KERNEL=scalar)
@@ -33,7 +28,7 @@ endif()
 # verify --fixed and render --fixed end to end.
 if(TARGET synthtab_cli)
   synthtab_gtest(fixed_cli_test fixed_cli_test.cpp)
-  target_link_libraries(fixed_cli_test PRIVATE synthtab::synthtab PkgConfig::SNDFILE)
+  target_link_libraries(fixed_cli_test PRIVATE synthtab::synthtab)
   target_compile_definitions(fixed_cli_test PRIVATE SYNTHTAB_CLI="$<TARGET_FILE:synthtab_cli>")
   add_dependencies(fixed_cli_test synthtab_cli)
 endif()

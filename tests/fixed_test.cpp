@@ -17,10 +17,9 @@
 #include <string>
 #include <vector>
 
-#ifdef SYNTHTAB_HAVE_SNDFILE
-#include <sndfile.h>
 #include <synthtab/analysis.h>
-#endif
+
+#include "audio_tools.h"
 
 namespace {
 
@@ -164,16 +163,12 @@ TEST_P(Accurate, AgainstDirectFormAndDoubleOutput) {
 INSTANTIATE_TEST_SUITE_P(Fixed, Accurate, ::testing::ValuesIn(signals()),
                          [](const auto &info) { return info.param.name; });
 
-#ifdef SYNTHTAB_HAVE_SNDFILE
 // Real recordings (alsa-utils; CI installs them) through the analysis
 // filterbank, quantised to the subband format, back through every path.
 TEST(FixedRecording, AnalysedAndQuantised) {
-  SF_INFO info{};
-  SNDFILE *f = sf_open("/usr/share/sounds/alsa/Front_Center.wav", SFM_READ, &info);
-  if (!f) GTEST_SKIP() << "no alsa-utils recording";
-  std::vector<double> x(static_cast<size_t>(info.frames * info.channels));
-  x.resize(static_cast<size_t>(sf_readf_double(f, x.data(), info.frames) * info.channels));
-  sf_close(f);
+  const ToolAudio info = read_with_tools("/usr/share/sounds/alsa/Front_Center.wav", "/nonexistent");
+  if (!info.error.empty()) GTEST_SKIP() << "no alsa-utils recording: " << info.error;
+  const std::vector<double> &x = info.x;
   synthtab_analysis an;
   synthtab_analysis_init(&an);
   std::vector<Block> blocks;
@@ -185,7 +180,6 @@ TEST(FixedRecording, AnalysedAndQuantised) {
   ASSERT_GT(blocks.size(), 1000u);
   expect_within_bar(measure([&](int b) { return blocks[b]; }, static_cast<int>(blocks.size())));
 }
-#endif
 
 // Both tables are pnts and decwin rounded to their formats.
 TEST(FixedTables, ArePntsAndDecwinRounded) {

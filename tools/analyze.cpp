@@ -6,11 +6,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "args.h"
 #include "commands.h"
+#include "audio.h"
+#include "bytes.h"
 #include "io.h"
 
 namespace synthtab::cli {
@@ -21,11 +24,10 @@ constexpr char kHelp[] =
     "\n"
     "Runs audio through the analysis filterbank and writes its subband samples\n"
     "as render reads them: little-endian float64 in blocks of 32 per channel,\n"
-    "the channels interleaved block by block. INPUT is any file libsndfile reads\n"
-    "(WAV, FLAC, Ogg Vorbis, AIFF, ...), taken at full scale 1; the last block\n"
-    "is zero-padded. Either operand may be - for stdin or stdout; a stream is\n"
-    "read as it arrives, but for a format that needs seeking, which is first\n"
-    "copied to an unnamed file in $TMPDIR (default /tmp).\n"
+    "the channels interleaved block by block. INPUT is audio, told by its first\n"
+    "bytes: {audio}, taken at full scale 1; the last block is\n"
+    "zero-padded. Either operand may be - for stdin or stdout; a stream is read\n"
+    "as it arrives, in flat memory, and never copied aside.\n"
     "\n"
     "The layout comes from OUTPUT's name: .npy a NumPy array of shape (blocks,\n"
     "channels, 32); .f64 or .raw the samples alone; any other name, and -, a\n"
@@ -49,26 +51,31 @@ constexpr std::size_t kDelay = 481;  // analysis + synthesis, in samples
 int run_analyze(const Args &args) {
   const std::string_view synopsis = synopsis_of("analyze");
   const Parsed p = parse(args, {{"--flush", ""}}, synopsis, 2);
-  if (p.help) return write_stdout(kHelp);
+  if (p.help) return write_stdout(with_formats(kHelp));
   if (p.operands.size() < 2)
     throw UsageError((p.operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") +
                      std::string(": usage: ") + std::string(synopsis));
   const std::string input(p.operands[0]), output(p.operands[1]);
 
+  for (const char *audio : {".wav", ".flac", ".aif", ".aiff", ".ogg", ".oga"})
+    if (extension(output) == audio)
+      throw UsageError("OUTPUT " + quote(output) + " is named as audio, but analyze writes "
+                       "subbands: expected a name ending in .sub, .npy, .f64 or .raw, or -");
+
   Input in(input);
-  SF_INFO info{};
-  SNDFILE *sf = in.sndfile(info);
-  if (info.channels < 1) throw UsageError(quote(input) + " holds no channels: expected audio");
-  const auto channels = static_cast<std::size_t>(info.channels);
+  const std::unique_ptr<AudioReader> audio = open_audio(in);
+  const auto channels = static_cast<std::size_t>(audio->channels());
   Output out(output, &in);
 
   uint64_t tail = p.has("--flush") ? kDelay : 0;  // silence still to feed at the end
   Subbands head;
   head.layout = subband_layout(output);
-  head.channels = info.channels;
-  head.rate = info.samplerate;
-  if (in.size() && info.frames > 0 && info.frames < (sf_count_t{1} << 48))
-    head.blocks = (static_cast<uint64_t>(info.frames) + tail + 31) / 32;
+  head.channels = audio->channels();
+  if (audio->rate() > INT32_MAX)
+    throw UsageError(quote(input) + " states a rate of " + std::to_string(audio->rate()) +
+                     " Hz: expected at most 2147483647");
+  head.rate = static_cast<int32_t>(audio->rate());
+  if (audio->frames()) head.blocks = (*audio->frames() + tail + 31) / 32;
   begin_subbands(out, head);
 
   // Whole blocks per read, about 32768 samples whatever the channel count.
@@ -76,16 +83,15 @@ int run_analyze(const Args &args) {
   std::vector<double> pcm(per_read * channels), sub(per_read * channels);
   std::vector<synthtab_analysis> bank(channels);
   for (synthtab_analysis &a : bank) synthtab_analysis_init(&a);
-  uint64_t frames = 0, blocks = 0;
+  uint64_t blocks = 0;
   for (bool eof = false;;) {
     std::size_t got = 0;  // frames in pcm
     while (!eof && got < per_read) {
-      const sf_count_t n = sf_readf_double(sf, &pcm[got * channels], per_read - got);
-      if (n > 0) got += static_cast<std::size_t>(n);
-      eof = n <= 0;
+      const std::size_t n = audio->read(&pcm[got * channels], per_read - got);
+      got += n;
+      eof = n == 0;
     }
-    frames += got;
-    if (eof) in.check_whole(sf, frames);
+    if (eof) in.check_kept();
     if (eof) {  // the tail's silence, then zeros to the end of the block
       const std::size_t pad = std::min<uint64_t>(tail, per_read - got);
       tail -= pad;

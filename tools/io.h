@@ -3,12 +3,12 @@
 //
 //   Input in(operand);                // opened now; size() known for a file
 //   Output out(operand, &in);         // refuses the input's own file
-//   out.write(bytes, n);              // or: SNDFILE *sf = out.sndfile(info);
+//   out.write(bytes, n);              // or through an AudioWriter (audio.h)
 //   out.commit();                     // all went well: flush, close, rename
 //
 // Input::next() hands out the input a slab at a time, read(2) into a buffer of
-// its own; Input::read() copies into the caller's buffer; in.sndfile(info)
-// reads audio from the same descriptor instead.
+// its own; Input::read() copies into the caller's buffer. Neither knows any
+// format: audio.h and the subband functions below read through them.
 //
 // Where OUTPUT goes:
 //   - "-", or an existing FIFO, character or block device or socket: written
@@ -32,7 +32,6 @@
 #ifndef SYNTHTAB_TOOLS_IO_H
 #define SYNTHTAB_TOOLS_IO_H
 
-#include <sndfile.h>
 #include <sys/stat.h>
 
 #include <cstdint>
@@ -42,21 +41,9 @@
 #include <vector>
 
 #include "args.h"
+#include "bytes.h"
 
 namespace synthtab::cli {
-
-// Little-endian float64, the format of subband and f64 files, from or to host
-// order in place: nothing to do on a little-endian host.
-inline void little_endian([[maybe_unused]] double *v, [[maybe_unused]] std::size_t n) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  for (std::size_t i = 0; i < n; i++) {
-    uint64_t u;
-    std::memcpy(&u, v + i, 8);
-    u = __builtin_bswap64(u);
-    std::memcpy(v + i, &u, 8);
-  }
-#endif
-}
 
 class Input {
  public:
@@ -80,40 +67,19 @@ class Input {
   std::size_t next(const unsigned char *&p, std::size_t n);
   // Gives back the last n bytes read, for the next read() or next().
   void unread(std::size_t n);
-  // Audio through libsndfile (closed with the Input). A stream is read as it
-  // arrives where the format allows (WAV, AIFF, Ogg, ...); one that needs
-  // seeking (FLAC) is first copied to an unnamed file in $TMPDIR.
-  SNDFILE *sndfile(SF_INFO &info);
-  // After the last frame: a UsageError unless libsndfile read without error
-  // the frames its header states (any count when it states none or the most
-  // it can) and a regular file kept its size.
-  void check_whole(SNDFILE *sf, uint64_t frames) const;
+  // A UsageError if a regular file's size changed since it was opened.
+  void check_kept() const;
 
  private:
-  friend struct PipeIo;  // libsndfile's callbacks for a stream
-  void spool();
   std::size_t fill(unsigned char *p, std::size_t n);  // read(2) until n or the end
   [[noreturn]] void shrunk(uint64_t now) const;
 
   std::string name_;
   int fd_ = 0;
   struct stat st_ {};
-  SNDFILE *sf_ = nullptr;
   uint64_t pos_ = 0;                    // bytes handed out
   std::vector<unsigned char> buf_;      // a stream's last slab: len_ bytes
   std::size_t len_ = 0, back_ = 0;      // back_: bytes given back, before len_
-  std::vector<unsigned char> head_;     // a stream libsndfile reads: its start
-  uint64_t seen_ = 0;                   // ... and its bytes read so far
-  bool spooled_ = false;
-  bool counted_ = false;  // the header states a frame count to check
-};
-
-// A WAV file's sample format: 16- or 24-bit PCM, or 32-bit float.
-struct WavFormat {
-  int channels;
-  int32_t rate;
-  int bits;
-  bool real;
 };
 
 class Output {
@@ -128,28 +94,20 @@ class Output {
   void write(const void *p, std::size_t n);
   // Writes n bytes at offset at, over bytes written before; a regular file only.
   void rewrite(int64_t at, const void *p, std::size_t n);
-  // A libsndfile writer over this output's buffer; commit() closes it. For a
-  // stream, payload (bytes of sample data to come, or -1 if unknown) sets the
-  // sizes in the header, which cannot be rewritten afterwards.
-  SNDFILE *sndfile(SF_INFO &info, int64_t payload = -1);
-  // Starts a WAV file: the canonical RIFF header while the sizes fit in 4 GiB
-  // (RF64 past that), for payload bytes of samples, or -1 if unknown. commit()
-  // completes it: a regular file's header states the sizes written (RF64 if
-  // they grew past 4 GiB); a stream's states them up front, 0xFFFFFFFF if
-  // unknown.
-  void wav(const WavFormat &f, int64_t payload);
+  // Bytes written so far: the file's length.
+  int64_t size() const { return end_; }
+  // Moves the bytes from at to the end up by `by` (a regular file only), for
+  // a header that grows.
+  void shift(int64_t at, int64_t by);
   void commit();
-  [[noreturn]] void failed() const { fail(errno_); }  // after a short libsndfile write
 
  private:
-  friend struct VirtualIo;  // libsndfile's callbacks
-  // The buffer behind write() and libsndfile: sequential bytes collect here;
+  // The buffer behind write(): sequential bytes collect here;
   // rewrites land in it, or go to the file with pwrite, or (streams) are
   // dropped when already sent. False, with errno_ set, on error.
   bool put(const void *p, std::size_t n);
   bool flush();
   bool emit(const unsigned char *p, std::size_t n, int64_t at);
-  void end_wav();
   void discard();  // closes everything and removes the temporary
   void publish();  // names the synced file OUTPUT
   [[noreturn]] void fail(int err) const;
@@ -157,13 +115,10 @@ class Output {
   std::string name_, target_;  // target_: the file a temporary replaces
   int fd_ = -1, dir_ = -1;     // dir_: target_'s directory
   bool stream_ = false, temp_ = false, unnamed_ = false;
-  SNDFILE *sf_ = nullptr;
   std::vector<unsigned char> buf_;
   int64_t base_ = 0;  // file offset of buf_[0]
-  int64_t pos_ = 0, end_ = 0, hint_ = -1;
+  int64_t pos_ = 0, end_ = 0;
   int errno_ = 0;
-  std::optional<WavFormat> wav_;
-  int64_t wav_header_ = 0;  // its length: where the samples start
 };
 
 // Subband files: little-endian float64 blocks of 32 per channel, the channels

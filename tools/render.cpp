@@ -1,12 +1,11 @@
 // synthtab render: subband samples through the fast filterbank to audio, as
-// raw float64 or, through libsndfile, as WAV or FLAC. It works through the
+// raw float64 or as audio (audio.h). It works through the
 // input a slab of time slots at a time, so memory stays flat whatever its size.
 #include <synthtab/fixed.h>
 #include <synthtab/synth.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cctype>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -14,6 +13,8 @@
 
 #include "args.h"
 #include "commands.h"
+#include "audio.h"
+#include "bytes.h"
 #include "io.h"
 
 namespace synthtab::cli {
@@ -31,7 +32,8 @@ constexpr char kHelp[] =
     "\n"
     "The format comes from OUTPUT's name: .wav, .flac, .aif or .aiff, .ogg or\n"
     ".oga (Vorbis), and .f64 or .raw for raw float64; - and a name without an\n"
-    "extension are raw float64; another extension needs --format.\n"
+    "extension are raw float64; another extension needs --format. This build\n"
+    "writes {audio}.\n"
     "\n"
     "  --scale N       output scale, an integer (default: the sample format's\n"
     "                  full scale, 32768 for f64 and s16, 8388608 for s24, 1 for\n"
@@ -53,9 +55,9 @@ constexpr char kHelp[] =
     "written into. Exit status: 0 on success, 1 for a failed read, write or\n"
     "sync, 2 for a bad command line or input.\n";
 
-// The output formats, by --format name, and the extensions that choose them.
+// The output formats, by --format name and by the extensions that choose them.
 enum Format { kF64, kWav, kFlac, kAiff, kOgg };
-enum Sample { kS16, kS24, kF32 };
+constexpr std::string_view kFormatNames[] = {"f64", "wav", "flac", "aiff", "ogg"};
 struct Extension {
   std::string_view ext;
   Format format;
@@ -66,12 +68,8 @@ constexpr Extension kExtensions[] = {{".wav", kWav},  {".flac", kFlac}, {".aif",
 
 // The format OUTPUT's name asks for: f64 for - and a name without an extension.
 Format format_of(const std::string &name) {
-  const std::size_t slash = name.rfind('/'), dot = name.rfind('.');
-  if (name == "-" || dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-      dot == slash + 1)
-    return kF64;
-  std::string ext = name.substr(dot);
-  for (char &c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string ext = extension(name);
+  if (ext.empty()) return kF64;
   std::string known;
   for (const Extension &e : kExtensions) {
     if (e.ext == ext) return e.format;
@@ -81,25 +79,57 @@ Format format_of(const std::string &name) {
                    ": expected a name ending in " + known + ", or --format");
 }
 
+static_assert(int(Container::kWav) == kWav - 1 && int(Container::kOgg) == kOgg - 1);
+
+// Where the audio goes, chosen once from the command line: raw float64, or a
+// container of s16, s24 or f32 samples; fixed: through the integer filterbank.
+struct Sink {
+  Format format;
+  Sample sample;
+  bool fixed;
+};
+
+Sink choose_sink(const Parsed &p, const std::string &output, const std::string &usage) {
+  const Format format =
+      p.has("--format") ? Format(p.choice("--format", {"f64", "wav", "flac", "aiff", "ogg"}))
+                        : format_of(output);
+  const std::string named = " (OUTPUT " + quote(output) + (p.has("--format") ? ", --format " : ", ") +
+                            std::string(kFormatNames[format]) + ")";
+  const auto sample = Sample(p.choice("--sample", {"s16", "s24", "f32"}));
+  const bool fixed = p.has("--fixed");
+  if (format == kF64) {
+    for (const char *opt : {"--sample", "--rate"})
+      if (p.has(opt))
+        throw UsageError(std::string(opt) + " needs audio with a header, not raw float64" + named +
+                         ": expected OUTPUT named .wav, .flac, .aif, .aiff, .ogg or .oga, or "
+                         "--format" + usage);
+    if (fixed)
+      throw UsageError("--fixed makes integer audio with a header, not raw float64" + named +
+                       ": expected OUTPUT named .wav, .flac, .aif or .aiff, or --format" + usage);
+    return {kF64, Sample::kF32, false};
+  }
+  if (format == kOgg) {
+    if (p.has("--sample"))
+      throw UsageError("--sample does not apply to Vorbis" + named + ": expected no --sample for ogg");
+    if (fixed)
+      throw UsageError("--fixed makes integer samples, which Vorbis does not take" + named +
+                       ": expected wav, flac or aiff for --fixed");
+    return {kOgg, Sample::kF32, false};
+  }
+  if (format == kFlac && sample == Sample::kF32)
+    throw UsageError("--sample f32 needs wav or aiff: expected s16 or s24 for flac");
+  if (fixed && sample == Sample::kF32)
+    throw UsageError("--fixed makes integer samples: expected --sample s16 or s24 with --fixed");
+  if (fixed && p.has("--scale"))
+    throw UsageError("--fixed renders at full scale: expected no --scale with --fixed");
+  return {format, sample, fixed};
+}
+
 // As to_pcm16 for 24 bits.
 std::size_t to_pcm24(const double *in, std::size_t n, int32_t *out) {
   std::size_t clipped = 0;
   for (std::size_t i = 0; i < n; i++) out[i] = round_clip<24>(in[i], clipped);
   return clipped;
-}
-
-// 24-bit samples as WAV holds them (three little-endian bytes) when bytes is
-// given, else in the top of an int as libsndfile takes them.
-void put24(const int32_t *v, std::size_t n, unsigned char *bytes, int *ints) {
-  for (std::size_t i = 0; i < n; i++) {
-    if (bytes) {
-      bytes[3 * i] = static_cast<unsigned char>(v[i]);
-      bytes[3 * i + 1] = static_cast<unsigned char>(v[i] >> 8);
-      bytes[3 * i + 2] = static_cast<unsigned char>(v[i] >> 16);
-    } else {
-      ints[i] = 256 * v[i];
-    }
-  }
 }
 
 // One channel's subbands through the integer filterbank, to s16, or to s24
@@ -122,21 +152,6 @@ std::size_t fixed_block(synthtab_fixed *f, const double *sub, int16_t *s16, int3
   return clipped;
 }
 
-template <class T>
-void little_endian_ints([[maybe_unused]] T *v, [[maybe_unused]] std::size_t n) {
-#if __BYTE_ORDER__ == __ORDER_BIG_ENDIAN__
-  for (std::size_t i = 0; i < n; i++) {
-    if constexpr (sizeof(T) == 2) v[i] = static_cast<T>(__builtin_bswap16(v[i]));
-    if constexpr (sizeof(T) == 4) {
-      uint32_t u;
-      std::memcpy(&u, v + i, 4);
-      u = __builtin_bswap32(u);
-      std::memcpy(v + i, &u, 4);
-    }
-  }
-#endif
-}
-
 // A buffer left uninitialised: every element is written before it is read.
 template <class T>
 std::unique_ptr<T[]> scratch(std::size_t n) {
@@ -155,40 +170,33 @@ int run_render(const Args &args) {
                           {"--rate", "N"},
                           {"--fixed", ""}},
                          synopsis, 2);
-  if (p.help) return write_stdout(kHelp);
+  if (p.help) return write_stdout(with_formats(kHelp));
   const std::string usage = ": usage: " + std::string(synopsis);
   if (p.operands.size() < 2)
     throw UsageError((p.operands.empty() ? "missing INPUT and OUTPUT" : "missing OUTPUT") + usage);
   const std::string input(p.operands[0]), output(p.operands[1]);
-  const auto format = p.has("--format")
-                          ? Format(p.choice("--format", {"f64", "wav", "flac", "aiff", "ogg"}))
-                          : format_of(output);
-  const auto sample = Sample(p.choice("--sample", {"s16", "s24", "f32"}));
+  const Sink sink = choose_sink(p, output, usage);
   int channels = 1 + p.choice("--channels", {"1", "2"});
   int32_t rate = p.number("--rate", 44100, 1);
-  if (format == kF64 && (p.has("--sample") || p.has("--rate")))
-    throw UsageError("--sample and --rate need audio with a header: expected OUTPUT named .wav, "
-                     ".flac, .aif, .aiff, .ogg or .oga, or --format" + usage);
-  if (format == kFlac && sample == kF32)
-    throw UsageError("--sample f32 needs wav or aiff: expected s16 or s24 for flac");
-  if (format == kOgg && p.has("--sample"))
-    throw UsageError("--sample does not apply to Vorbis: expected no --sample for ogg");
-  const bool fixed = p.has("--fixed");
-  if (fixed && (format == kF64 || format == kOgg || sample == kF32 || p.has("--scale")))
-    throw UsageError("--fixed needs s16 or s24 output with a header (wav, flac, aiff) and no "
-                     "--scale" + usage);
   constexpr int32_t kFullScale[] = {32768, 8388608, 1};
-  const int32_t scale = p.number(
-      "--scale", format == kF64 ? 32768 : format == kOgg ? 1 : kFullScale[sample]);
+  const int32_t scale = p.number("--scale", sink.format == kF64 ? 32768
+                                            : sink.format == kOgg ? 1
+                                                                  : kFullScale[int(sink.sample)]);
+  if (sink.format != kF64 && !have(Container(sink.format - 1)))
+    throw UsageError(std::string("this build does not write ") + name_of(Container(sink.format - 1)) +
+                     ": expected " + audio_formats());
 
   Input in(input);
+  if (is_audio(sniff(in)))
+    throw UsageError(quote(input) + " is audio, not subbands: expected subbands, which "
+                     "synthtab analyze makes of audio");
   const Subbands head = read_subbands(in);
   if (head.layout != Layout::kRaw) {
     if (p.has("--channels") && channels != head.channels)
       throw UsageError("--channels " + std::to_string(channels) + " contradicts " + quote(input) +
                        ", whose header states " + std::to_string(head.channels) +
                        ": expected no --channels, or " + std::to_string(head.channels));
-    if (head.channels > 2)
+    if (head.channels < 1 || head.channels > 2)
       throw UsageError(quote(input) + " holds " + std::to_string(head.channels) +
                        " channels: expected 1 or 2");
     channels = head.channels;
@@ -220,36 +228,24 @@ int run_render(const Args &args) {
   Output out(output, &in);
 
   const int64_t samples = stated >= 0 ? stated / 8 : body >= 0 ? body / 8 : -1;
-  SNDFILE *sf = nullptr;
-  constexpr int kBits[] = {16, 24, 32};
-  if (format == kWav) {
-    out.wav({channels, rate, kBits[sample], sample == kF32},
-            samples >= 0 ? samples * kBits[sample] / 8 : -1);
-  } else if (format != kF64) {
-    constexpr int kSubtype[] = {SF_FORMAT_PCM_16, SF_FORMAT_PCM_24, SF_FORMAT_FLOAT};
-    constexpr int kMajor[] = {0, 0, SF_FORMAT_FLAC, SF_FORMAT_AIFF, SF_FORMAT_OGG};
-    SF_INFO info{};
-    info.samplerate = rate;
-    info.channels = channels;
-    info.format = kMajor[format] | (format == kOgg ? SF_FORMAT_VORBIS : kSubtype[sample]);
-    const int64_t payload = samples >= 0 ? samples * kBits[sample] / 8 : -1;
-    sf = out.sndfile(info, payload);
-  }
+  std::unique_ptr<AudioWriter> writer;
+  if (sink.format != kF64)
+    writer = make_writer(Container(sink.format - 1), out,
+                         {channels, static_cast<uint32_t>(rate), sink.sample},
+                         samples >= 0 ? samples / channels : -1);
   make_decode_tables(scale);
 
   // The filterbank writes each channel straight into the interleaved buffer
-  // of the output's own format, from the input's slab where it was read.
-  constexpr std::size_t kBlocks = 4096;  // per slab: 1 MiB of mono input
-  const bool direct_s16 = sample == kS16 && format != kF64 && format != kOgg;
-  const bool s24out = sample == kS24 && format != kF64 && format != kOgg;
-  const bool direct_f32 = sample == kF32 && format == kWav;
+  // of the output's own sample format, from the input's slab where it was
+  // read. A slab of 256 blocks (128 KiB of mono input) stays in the cache.
+  constexpr std::size_t kBlocks = 256;
+  const bool f64 = sink.format == kF64, s16 = !f64 && sink.sample == Sample::kS16,
+             s24 = !f64 && sink.sample == Sample::kS24, f32 = !f64 && sink.sample == Sample::kF32;
   auto sub = scratch<double>(kBlocks * per);
-  auto pcm = scratch<double>(direct_s16 || direct_f32 || fixed ? 0 : kBlocks * per);
-  auto v24 = scratch<int32_t>(s24out ? kBlocks * per : 0);
-  auto s16 = scratch<int16_t>(direct_s16 ? kBlocks * per : 0);
-  auto f32 = scratch<float>(direct_f32 ? kBlocks * per : 0);
-  auto s24 = scratch<unsigned char>(sample == kS24 && format == kWav ? 3 * kBlocks * per : 0);
-  auto s24i = scratch<int>(sample == kS24 && format != kWav ? kBlocks * per : 0);
+  auto pcm = scratch<double>(f64 || (s24 && !sink.fixed) ? kBlocks * per : 0);
+  auto v16 = scratch<int16_t>(s16 ? kBlocks * per : 0);
+  auto v24 = scratch<int32_t>(s24 ? kBlocks * per : 0);
+  auto v32 = scratch<float>(f32 ? kBlocks * per : 0);
   synthtab_synth bank[2];
   synthtab_synth_init(&bank[0]);
   synthtab_synth_init(&bank[1]);
@@ -262,12 +258,10 @@ int run_render(const Args &args) {
     const unsigned char *bytes;
     const std::size_t got = in.next(bytes, kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
-    const auto frames = static_cast<sf_count_t>(n / channels);
     total += got;
     // Used where it was read when the host's order and alignment allow; else copied.
     const double *s = reinterpret_cast<const double *>(bytes);
-    if (__BYTE_ORDER__ != __ORDER_LITTLE_ENDIAN__ ||
-        reinterpret_cast<uintptr_t>(bytes) % alignof(double)) {
+    if (kBigEndianHost || reinterpret_cast<uintptr_t>(bytes) % alignof(double)) {
       std::memcpy(sub.get(), bytes, 8 * n);
       little_endian(sub.get(), n);
       s = sub.get();
@@ -275,42 +269,27 @@ int run_render(const Args &args) {
     for (std::size_t b = 0; b < blocks; b++)
       for (int c = 0; c < channels; c++) {
         const double *x = s + per * b + 32 * c;
-        if (fixed)
-          clipped += fixed_block(&fbank[c], x, direct_s16 ? &s16[per * b + c] : nullptr,
-                                 &v24[per * b + c], channels, saturated);
-        else if (direct_s16)
-          clipped += synthtab_synth_s16(&bank[c], x, &s16[per * b + c], channels);
-        else if (direct_f32)
-          synthtab_synth_f32(&bank[c], x, &f32[per * b + c], channels);
+        const std::size_t at = per * b + c;
+        if (sink.fixed)
+          clipped += fixed_block(&fbank[c], x, s16 ? &v16[at] : nullptr, &v24[at], channels,
+                                 saturated);
+        else if (s16)
+          clipped += synthtab_synth_s16(&bank[c], x, &v16[at], channels);
+        else if (f32)
+          synthtab_synth_f32(&bank[c], x, &v32[at], channels);
         else
-          synthtab_synth_f64(&bank[c], x, &pcm[per * b + c], channels);
+          synthtab_synth_f64(&bank[c], x, &pcm[at], channels);
       }
-    sf_count_t done = frames;
-    if (format == kF64) {
+    if (f64) {
       little_endian(pcm.get(), n);
       out.write(pcm.get(), 8 * n);
-    } else if (format == kWav) {
-      if (direct_s16) {
-        little_endian_ints(s16.get(), n);
-        out.write(s16.get(), 2 * n);
-      } else if (direct_f32) {
-        little_endian_ints(f32.get(), n);
-        out.write(f32.get(), 4 * n);
-      } else {
-        if (!fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
-        put24(v24.get(), n, s24.get(), nullptr);
-        out.write(s24.get(), 3 * n);
-      }
-    } else if (direct_s16) {
-      done = sf_writef_short(sf, s16.get(), frames);
-    } else if (s24out) {
-      if (!fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
-      put24(v24.get(), n, nullptr, s24i.get());
-      done = sf_writef_int(sf, s24i.get(), frames);
     } else {
-      done = sf_writef_double(sf, pcm.get(), frames);
+      if (s24 && !sink.fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
+      const void *v = s16 ? static_cast<const void *>(v16.get())
+                    : s24 ? static_cast<const void *>(v24.get())
+                          : static_cast<const void *>(v32.get());
+      writer->write(v, n / channels);
     }
-    if (done != frames) out.failed();
     if (got < kBlocks * block) {
       if (got % block) throw bad_size(" ended mid-block after " + std::to_string(total) + " bytes");
       break;
@@ -323,6 +302,7 @@ int run_render(const Args &args) {
   if (stated >= 0 && total != uint64_t(stated))
     throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
                      std::to_string(stated) + " bytes its header states: expected whole input");
+  if (writer) writer->finish();
   out.commit();
   if (saturated)
     report("render: " + std::to_string(saturated) + " subband samples beyond +-2 saturated");

@@ -1,0 +1,132 @@
+// Audio made and read by software other than synthtab's own readers and
+// writers: Python's wave and aifc modules, flac and oggdec/oggenc. The tests
+// check the tool's files with them and feed the tool what they make.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "spawn.h"
+
+// Python: "read PATH" prints "channels rate width frames big\n" and the frames'
+// bytes as the file holds them; "write PATH CHANNELS RATE WIDTH RAW" frames
+// RAW's bytes (in the file's own order) as WAV, or AIFF for a .aif(f) PATH.
+inline constexpr char kAudioPy[] = R"(
+import sys, warnings
+warnings.simplefilter('ignore')
+def module(aiff):
+    if aiff:
+        try:
+            import aifc
+            return aifc
+        except ImportError:
+            sys.stderr.write('SKIP: this Python has no aifc module\n')
+            sys.exit(77)
+    import wave
+    return wave
+if sys.argv[1] == 'read':
+    path = sys.argv[2]
+    with open(path, 'rb') as f:
+        aiff = f.read(4) == b'FORM'
+    f = module(aiff).open(path, 'rb')
+    n = f.getnframes()
+    data = f.readframes(n)
+    sys.stdout.buffer.write(b'%d %d %d %d %d\n' % (f.getnchannels(), f.getframerate(),
+                                                   f.getsampwidth(), n, aiff))
+    sys.stdout.buffer.write(data)
+else:
+    path, ch, rate, width, raw = sys.argv[2:7]
+    aiff = path.lower().endswith(('.aif', '.aiff'))
+    f = module(aiff).open(path, 'wb')
+    f.setnchannels(int(ch)); f.setframerate(int(rate)); f.setsampwidth(int(width))
+    f.writeframes(open(raw, 'rb').read())
+    f.close()
+)";
+
+struct ToolAudio {
+  int channels = 0, width = 0;  // width: bytes per sample
+  long rate = 0;
+  std::vector<double> x;        // interleaved, full scale 1
+  std::string error;            // why it could not be read; "SKIP: ..." for a missing tool
+};
+
+inline bool have_program(const std::string &name) {
+  return spawn({"/bin/sh", "-c", "command -v " + name}).status == 0;
+}
+
+// PATH read by the other tools: WAV and AIFF through Python, FLAC and Ogg
+// decoded to a WAV in scratch first (flac -d, oggdec).
+inline ToolAudio read_with_tools(const std::string &path, const std::string &scratch) {
+  ToolAudio a;
+  std::string magic = slurp(path).substr(0, 4), wav = path;
+  if (magic == "fLaC" || magic == "OggS") {
+    wav = scratch + "/decoded-by-tool.wav";
+    const bool flac = magic == "fLaC";
+    if (!have_program(flac ? "flac" : "oggdec"))
+      return a.error = std::string("SKIP: no ") + (flac ? "flac" : "oggdec"), a;
+    const Outcome o = flac ? spawn({"/bin/sh", "-c", "exec flac -d -s -f -o \"$1\" \"$2\"", "sh", wav, path})
+                           : spawn({"/bin/sh", "-c", "exec oggdec -Q -o \"$1\" \"$2\"", "sh", wav, path});
+    if (o.status != 0) return a.error = (flac ? "flac -d: " : "oggdec: ") + o.err, a;
+  }
+  const Outcome o = spawn({"/bin/sh", "-c", "exec python3 -c \"$1\" read \"$2\"", "sh", kAudioPy, wav});
+  if (o.status == 77) return a.error = o.err, a;
+  if (o.status != 0) return a.error = "python3: " + o.err, a;
+  const std::size_t nl = o.out.find('\n');
+  long frames = 0;
+  int big = 0;
+  std::sscanf(o.out.substr(0, nl).c_str(), "%d %ld %d %ld %d", &a.channels, &a.rate, &a.width,
+              &frames, &big);
+  const auto *p = reinterpret_cast<const unsigned char *>(o.out.data() + nl + 1);
+  const std::size_t n = (o.out.size() - nl - 1) / a.width;
+  a.x.resize(n);
+  for (std::size_t i = 0; i < n; i++, p += a.width) {
+    uint32_t u = 0;
+    for (int b = 0; b < a.width; b++) u |= uint32_t(p[big ? b : a.width - 1 - b]) << (8 * (a.width - 1 - b));
+    const int shift = 32 - 8 * a.width;
+    const int32_t v = a.width == 1 && !big ? int32_t(u) - 128 : int32_t(u << shift) >> shift;
+    a.x[i] = v / double(1u << (8 * a.width - 1));
+  }
+  return a;
+}
+
+// Integer samples (full scale 1 << (8 width - 1)) as a file made by the other
+// tools: .wav and .aif(f) by Python, .flac by flac and .ogg by oggenc from a
+// 16-bit WAV. Returns "" or why not ("SKIP: ..." for a missing tool).
+inline std::string write_with_tools(const std::string &path, int channels, long rate, int width,
+                                    const std::vector<int32_t> &v, const std::string &scratch) {
+  const std::string ext = path.substr(path.rfind('.'));
+  const bool aiff = ext == ".aif" || ext == ".aiff", coded = ext == ".flac" || ext == ".ogg";
+  std::string bytes;
+  for (int32_t s : v)
+    for (int b = 0; b < width; b++) {
+      const int shift = 8 * (aiff ? width - 1 - b : b);
+      bytes += static_cast<char>(width == 1 && !aiff ? (s + 128) : (s >> shift));
+    }
+  const std::string raw = scratch + "/samples-for-tool.raw";
+  std::FILE *f = std::fopen(raw.c_str(), "wb");
+  std::fwrite(bytes.data(), 1, bytes.size(), f);
+  std::fclose(f);
+  const std::string made = coded ? scratch + "/made-by-python.wav" : path;
+  Outcome o = spawn({"/bin/sh", "-c", "exec python3 -c \"$1\" write \"$2\" \"$3\" \"$4\" \"$5\" \"$6\"",
+                     "sh", kAudioPy, made, std::to_string(channels), std::to_string(rate),
+                     std::to_string(width), raw});
+  if (o.status == 77) return o.err;
+  if (o.status != 0) return "python3: " + o.err;
+  if (!coded) return "";
+  const bool flac = ext == ".flac";
+  if (!have_program(flac ? "flac" : "oggenc")) return std::string("SKIP: no ") + (flac ? "flac" : "oggenc");
+  o = flac ? spawn({"/bin/sh", "-c", "exec flac -s -f -5 -o \"$1\" \"$2\"", "sh", path, made})
+           : spawn({"/bin/sh", "-c", "exec oggenc -Q -q 6 -o \"$1\" \"$2\"", "sh", path, made});
+  return o.status == 0 ? "" : (flac ? "flac: " : "oggenc: ") + o.err;
+}
+
+// Whether the tool at cli was built with format ("flac", "ogg"; any other is
+// always there), from the formats its render --help lists.
+inline bool tool_has(const std::string &cli, const std::string &format) {
+  const char *name = format == "flac" ? "FLAC" : format == "ogg" ? "Ogg Vorbis" : nullptr;
+  if (!name) return true;
+  const std::string help = spawn({cli, "render", "--help"}).out;
+  return help.find(name) != std::string::npos;
+}
