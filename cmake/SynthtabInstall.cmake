@@ -31,6 +31,14 @@ install(TARGETS synthtab synthtab_static EXPORT synthtabTargets
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT lib NAMELINK_COMPONENT dev
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT dev
         INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+# A stripped install (cmake --install --strip, and the Debian packages)
+# drops the static library's debug information too, as Debian does.
+if(CMAKE_STRIP)
+  install(CODE "if(CMAKE_INSTALL_DO_STRIP)
+    execute_process(COMMAND \"${CMAKE_STRIP}\" --strip-debug
+      \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/$<TARGET_FILE_NAME:synthtab_static>\")
+  endif()" COMPONENT dev)
+endif()
 install(FILES ${SYNTHTAB_PUBLIC_HEADERS} ${PROJECT_BINARY_DIR}/include/synthtab/version.h
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/synthtab COMPONENT dev)
 install(EXPORT synthtabTargets NAMESPACE synthtab:: DESTINATION ${SYNTHTAB_CMAKEDIR} COMPONENT dev)
