@@ -2,21 +2,43 @@
 # the unit's four C names and the filterbank's synthtab_* names, nothing else
 # (no C++ name), dewin and the integer tables are read-only data, libstdc++ is
 # not needed, and (given the table units' object files) nothing runs at
-# start-up. Given a DLL, the same of its export table and imports, read with
-# OBJDUMP (the MinGW-w64 one).
+# start-up, and it calls no round() (MinGW-w64's errs, so the library rounds
+# from trunc() everywhere). Given a DLL, the same of its export table, and
+# that it imports system DLLs alone; given a Windows program, its imports
+# (system DLLs and ours). Read with OBJDUMP (the MinGW-w64 one).
 #   cmake -DLIB=libsynthtab.so [-DOBJS=a.o|b.o] -P check_symbols.cmake
-#   cmake -DLIB=libsynthtab.dll -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_symbols.cmake
+#   cmake -DLIB=libsynthtab-2.dll|program.exe -DOBJDUMP=x86_64-w64-mingw32-objdump -P check_symbols.cmake
 cmake_minimum_required(VERSION 3.25)
 set(functions synth_init synth_f64 synth_f32 synth_s16 reference_init reference_f64 kernel
               use_kernel analysis_init analysis_f64)
 set(interface "^(__odr_asan\\.)?(make_decode_tables|pnts|dewin|decwin|synthtab_[a-z0-9_]+)$")
 
-if(LIB MATCHES "\\.dll$")
+# Windows: what a DLL or a program imports, and what the DLL exports.
+if(LIB MATCHES "\\.(dll|exe)$")
   execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE headers RESULT_VARIABLE rc)
+  if(rc)
+    message(FATAL_ERROR "${OBJDUMP} cannot read ${LIB}")
+  endif()
+  # System DLLs alone (a program may import ours): no MinGW runtime DLL,
+  # nothing a user would have to ship.
+  string(REGEX MATCHALL "DLL Name: [^\n]+" imports "${headers}")
+  list(TRANSFORM imports REPLACE "^DLL Name: " "")
+  foreach(dll IN LISTS imports)
+    string(TOLOWER "${dll}" lower)
+    if(NOT lower MATCHES "^(kernel32|msvcrt|ucrtbase|api-ms-win-crt-[a-z0-9-]+)\\.dll$"
+       AND NOT (LIB MATCHES "\\.exe$" AND lower MATCHES "^libsynthtab-[0-9]+\\.dll$"))
+      message(FATAL_ERROR "${LIB} imports ${dll}, which is not a system DLL (imports: ${imports})")
+    endif()
+  endforeach()
+  if(LIB MATCHES "\\.exe$")
+    message(STATUS "imports of ${LIB}: ok (${imports})")
+    return()
+  endif()
+
   string(FIND "${headers}" "[Ordinal/Name Pointer] Table" at)
   string(SUBSTRING "${headers}" ${at} -1 names)
   string(REGEX MATCHALL "\t\\[ *[0-9]+\\] [^\n]+" entries "${names}")
-  if(rc OR NOT entries)
+  if(at EQUAL -1 OR NOT entries)
     message(FATAL_ERROR "${OBJDUMP} finds no export table in ${LIB}:\n${headers}")
   endif()
   list(TRANSFORM entries REPLACE "^\t\\[ *[0-9]+\\] " "")
@@ -33,10 +55,7 @@ if(LIB MATCHES "\\.dll$")
       message(FATAL_ERROR "${LIB} exports '${name}', which is not part of its C interface")
     endif()
   endforeach()
-  if(headers MATCHES "DLL Name: (libstdc\\+\\+|libgcc_s|libwinpthread)[^\n]*")
-    message(FATAL_ERROR "${LIB} needs a MinGW runtime DLL: ${CMAKE_MATCH_0}")
-  endif()
-  message(STATUS "exports of ${LIB}: ok")
+  message(STATUS "exports and imports of ${LIB}: ok (${imports})")
   return()
 endif()
 
@@ -70,6 +89,11 @@ endforeach()
 execute_process(COMMAND ${OBJDUMP} -p ${LIB} OUTPUT_VARIABLE headers)
 if(headers MATCHES "NEEDED +(libstdc\\+\\+|libc\\+\\+)[^\n]*")
   message(FATAL_ERROR "${LIB} needs a C++ runtime: ${CMAKE_MATCH_0}")
+endif()
+
+execute_process(COMMAND ${NM} -D --undefined-only ${LIB} OUTPUT_VARIABLE undefined)
+if(undefined MATCHES "U (l?l?round[fl]?)(@[^\n]*)?\n")
+  message(FATAL_ERROR "${LIB} calls ${CMAKE_MATCH_1}(), which MinGW-w64 gets wrong below 0.5")
 endif()
 
 if(OBJS)
