@@ -20,9 +20,7 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
 
   int64_t sums[32];
   window_sums(run, t, sums);
-  size_t clipped = 0;
-  for (int j = 0; j < 32; j++) clipped += put(sums[j], out + j * stride);
-  return clipped;
+  return put_all(sums, out, stride);
 }
 
 }  // namespace

@@ -26,6 +26,7 @@
 #include <cstdint>
 
 #include "common.h"  // SYNTHTAB_UNROLL
+#include "../extended.h"
 
 namespace synthtab::fixed {
 
@@ -35,6 +36,15 @@ constexpr int kDct = 24;
 // Right shifts of a window sum to the s16 and s32 formats.
 constexpr int kShift16 = kDct + SYNTHTAB_FIXED_WIN_BITS - 15;
 constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
+
+// Factor k of stage i as pnts holds it (the 64-bit value rounded to a
+// 53-bit double), then rounded to `bits` fraction bits. The factor lies in
+// (0.5, 11), so the double is m * 2^e with e + bits < 0.
+constexpr int32_t factor(int stage, int k, int bits) {
+  const auto [m, e] = extended::round53(extended::factor(stage, k));
+  const int shift = -(e + bits);
+  return static_cast<int32_t>((m + (uint64_t{1} << (shift - 1))) >> shift);
+}
 
 // Thumb-1 (Cortex-M0/M0+/M23) has a 32 x 32 -> 32-bit multiply alone: a
 // 64-bit product there is a call to the compiler's helper, so the products
@@ -59,6 +69,29 @@ extern const Thumb1Tables kThumb1;
 #elif defined(__thumb2__) && defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
 // ARMv7-M and v8-M Mainline: the window sums in assembly (fixed_v7m.cpp).
 #define SYNTHTAB_FIXED_V7M 1
+#endif
+
+#if defined(SYNTHTAB_FIXED_V7M)
+// ARMv7-M: factor c (q fraction bits) as C = c 2^(32 - q) = m 2^32 + lo, m
+// the nearest integer (0 to 10), lo signed. Then (x c + 2^(q-1)) >> q =
+// ((x lo + 2^31) >> 32) + x m: an smull, the rounding carry (bit 31 of the
+// low word) added, and x m, which the compiler forms from shifts and adds as
+// m is a constant once the DCT is unrolled.
+struct V7mFactors {
+  int32_t lo[31];
+  int32_t m[31];
+};
+inline constexpr V7mFactors kV7mCos = [] {
+  V7mFactors t{};
+  for (int i = 0, at = 0; i < 5; i++)
+    for (int k = 0; k < (16 >> i); k++, at++) {
+      const int64_t c = int64_t{factor(i, k, SYNTHTAB_FIXED_COS_BITS + i)}
+                        << (32 - SYNTHTAB_FIXED_COS_BITS - i);
+      t.m[at] = static_cast<int32_t>((c + (int64_t{1} << 31)) >> 32);
+      t.lo[at] = static_cast<int32_t>(c - (int64_t{t.m[at]} << 32));
+    }
+  return t;
+}();
 #endif
 
 #if defined(SYNTHTAB_FIXED_MUL32)
@@ -108,6 +141,12 @@ inline int32_t mul(int32_t x, int k) {
   constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
 #if defined(SYNTHTAB_FIXED_MUL32)
   return mul_round<q>(x, kThumb1.cos[32 - (32 >> Stage) + k]);
+#elif defined(SYNTHTAB_FIXED_V7M)
+  static_assert(q <= 32);
+  const int at = 32 - (32 >> Stage) + k;
+  const int64_t p = int64_t{x} * kV7mCos.lo[at];
+  return static_cast<int32_t>(static_cast<uint32_t>(p >> 32) + (static_cast<uint32_t>(p) >> 31) +
+                              static_cast<uint32_t>(x) * static_cast<uint32_t>(kV7mCos.m[at]));
 #else
   const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
   const int64_t p = int64_t{x} * c;
@@ -263,6 +302,39 @@ inline int put(int64_t acc, int32_t *out) {
   return 0;
 #endif
 }
+
+// The 32 outputs of a block from its window sums; returns how many clipped.
+#if defined(SYNTHTAB_FIXED_V7M)
+// ARMv7-M and v8-M Mainline: the rounding in 64 bits (a shift and two adds,
+// no branch), the clip by ssat.
+template <typename T>
+size_t put_all(const int64_t *sums, T *out, ptrdiff_t stride) {
+  unsigned kept = 0;
+  for (int j = 0; j < 32; j++) {
+    const int64_t acc = sums[j] + (sums[j] >> 63);  // halves away from zero: acc - 1 if negative
+    if constexpr (sizeof(T) == 2) {
+      const int32_t r = (static_cast<int32_t>(acc >> 32) + (1 << (kShift16 - 33))) >> (kShift16 - 32);
+      const int32_t c = __builtin_arm_ssat(r, 16);
+      kept += c == r;
+      out[j * stride] = static_cast<T>(c);
+    } else {
+      const int64_t r = (acc + (int64_t{1} << (kShift32 - 1))) >> kShift32;
+      const auto hi = static_cast<int32_t>(r >> 32), lo = static_cast<int32_t>(r);
+      const int32_t in = hi == lo >> 31;
+      kept += in;
+      out[j * stride] = in ? lo : hi < 0 ? INT32_MIN : INT32_MAX;
+    }
+  }
+  return 32 - kept;
+}
+#else
+template <typename T>
+size_t put_all(const int64_t *sums, T *out, ptrdiff_t stride) {
+  size_t clipped = 0;
+  for (int j = 0; j < 32; j++) clipped += put(sums[j], out + j * stride);
+  return clipped;
+}
+#endif
 
 }  // namespace synthtab::fixed
 
