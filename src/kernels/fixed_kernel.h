@@ -154,50 +154,78 @@ inline int32_t mul(int32_t x, int k) {
 #endif
 }
 
+// A subband sample rounded to kDct fraction bits, without overflow.
+inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
+
+// X[n] = v into an array, or through a function object out(n, v).
+inline void set(int32_t *x, int n, int32_t v) { x[n] = v; }
+template <typename Out>
+inline void set(const Out &out, int n, int32_t v) {
+  out(n, v);
+}
+
 // x[k] = X[k] of in[0..N-1] by halving, as kernel.h describes: the DCTs of
-// the sums and of the scaled differences, interleaved.
-template <int N, int Stage>
-inline void dct(const int32_t *in, int32_t *x) {
+// the sums and of the scaled differences, interleaved. Round: in[] are
+// subband samples, rounded to kDct bits here (to_dct).
+template <int N, int Stage, bool Round = false, typename Out = int32_t *>
+inline void dct(const int32_t *in, Out x) {
   if constexpr (N == 1) {
-    x[0] = in[0];
+    set(x, 0, in[0]);
   } else {
     constexpr int h = N / 2;
     int32_t sum[h], dif[h], u[h], v[h];
     SYNTHTAB_UNROLL(16)
     for (int i = 0; i < h; i++) {
-      sum[i] = in[i] + in[N - 1 - i];
-      dif[i] = mul<Stage>(in[i] - in[N - 1 - i], i);
+      const int32_t a = Round ? to_dct(in[i]) : in[i], b = Round ? to_dct(in[N - 1 - i]) : in[N - 1 - i];
+      sum[i] = a + b;
+      dif[i] = mul<Stage>(a - b, i);
     }
     dct<h, Stage + 1>(sum, u);
     dct<h, Stage + 1>(dif, v);
     SYNTHTAB_UNROLL(16)
     for (int k = 0; k < h; k++) {
-      x[2 * k] = u[k];
-      x[2 * k + 1] = k + 1 < h ? v[k] + v[k + 1] : v[k];
+      set(x, 2 * k, u[k]);
+      set(x, 2 * k + 1, k + 1 < h ? v[k] + v[k + 1] : v[k]);
     }
   }
 }
-
-// A subband sample rounded to kDct fraction bits, without overflow.
-inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
 
 // The history: int32_t h[2][17][16], h[run][row][slot], written as the
 // double kernels write theirs (kernel.h), but X[n] rather than -X[n].
 // Stores the block's X[0..31] and advances the state; returns the block
 // number t (mod 16), the window's first column, and sets *run to the run
 // whose rows the window sums read.
+// Where X[n] goes: History(f)(n, X[n]) for n = 0..31 stores the block, then
+// next() advances the state and returns t.
+struct History {
+  unsigned t, slot;
+  int32_t *r, *other;  // the runs, each at the slot
+  synthtab_fixed *f;
+  explicit History(synthtab_fixed *state)
+      : t(state->priv_t & 15),
+        slot((16 - t) & 15),
+        r(state->priv_hist + (t & 1) * 17 * 16 + slot),
+        other(state->priv_hist + ((t & 1) ^ 1) * 17 * 16 + slot),
+        f(state) {}
+  void operator()(int n, int32_t v) const {
+    if (n == 0) other[16 * 16] = v;
+    else if (n < 16) other[(16 - n) * 16] = v;
+    else if (n == 16) r[0] = other[0] = v;
+    else r[(n - 16) * 16] = v;
+  }
+  const int32_t *run() const { return r - slot; }
+  unsigned next() const {
+    f->priv_t = (t + 1) & 15;
+    return t;
+  }
+};
+
 inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) {
-  const unsigned t = f->priv_t & 15, p = t & 1, slot = (16 - t) & 15;
-  int32_t *const r = f->priv_hist + p * 17 * 16, *const other = f->priv_hist + (p ^ 1) * 17 * 16;
-  other[16 * 16 + slot] = x[0];
-  SYNTHTAB_UNROLL(15)
-  for (int n = 1; n < 16; n++) other[(16 - n) * 16 + slot] = x[n];
-  r[slot] = other[slot] = x[16];
-  SYNTHTAB_UNROLL(15)
-  for (int n = 17; n < 32; n++) r[(n - 16) * 16 + slot] = x[n];
-  f->priv_t = (t + 1) & 15;
-  *run = r;
-  return t;
+  const History h(f);
+  SYNTHTAB_UNROLL(32)
+  for (int n = 0; n < 32; n++) h(n, x[n]);
+  *run = h.run();
+  return h.next();
 }
 
 // Output j (0..31) of the block sums window row j from column t against
