@@ -157,6 +157,7 @@ inline int32_t mul(int32_t x, int k) {
 // A subband sample rounded to kDct fraction bits, without overflow.
 inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
 
+
 // X[n] = v into an array, or through a function object out(n, v).
 inline void set(int32_t *x, int n, int32_t v) { x[n] = v; }
 template <typename Out>
@@ -168,7 +169,18 @@ inline void set(const Out &out, int n, int32_t v) {
 // the sums and of the scaled differences, interleaved. Round: in[] are
 // subband samples, rounded to kDct bits here (to_dct).
 template <int N, int Stage, bool Round = false, typename Out = int32_t *>
-inline void dct(const int32_t *in, Out x) {
+inline void dct(const int32_t *in, Out x);
+
+// ARMv7-M: DCTs up to this size inlined into their caller keep their values
+// in registers rather than passing them through memory.
+#if defined(SYNTHTAB_FIXED_V7M)
+constexpr int kDctInline = 8;
+#else
+constexpr int kDctInline = 0;
+#endif
+
+template <int N, int Stage, bool Round = false, typename Out = int32_t *>
+SYNTHTAB_INLINE void dct_body(const int32_t *in, Out x) {
   if constexpr (N == 1) {
     set(x, 0, in[0]);
   } else {
@@ -180,14 +192,24 @@ inline void dct(const int32_t *in, Out x) {
       sum[i] = a + b;
       dif[i] = mul<Stage>(a - b, i);
     }
-    dct<h, Stage + 1>(sum, u);
-    dct<h, Stage + 1>(dif, v);
+    if constexpr (h <= kDctInline) {
+      dct_body<h, Stage + 1>(sum, u);
+      dct_body<h, Stage + 1>(dif, v);
+    } else {
+      dct<h, Stage + 1>(sum, u);
+      dct<h, Stage + 1>(dif, v);
+    }
     SYNTHTAB_UNROLL(16)
     for (int k = 0; k < h; k++) {
       set(x, 2 * k, u[k]);
       set(x, 2 * k + 1, k + 1 < h ? v[k] + v[k + 1] : v[k]);
     }
   }
+}
+
+template <int N, int Stage, bool Round, typename Out>
+inline void dct(const int32_t *in, Out x) {
+  dct_body<N, Stage, Round>(in, x);
 }
 
 // The history: int32_t h[2][17][16], h[run][row][slot], written as the
