@@ -357,6 +357,12 @@ inline int put(int64_t acc, int32_t *out) {
 #if defined(SYNTHTAB_FIXED_V7M)
 // ARMv7-M and v8-M Mainline: the rounding in 64 bits (a shift and two adds,
 // no branch), the clip by ssat.
+extern "C" size_t synthtab_fixed_put16_v7m(const int64_t *sums, int16_t *out, ptrdiff_t stride);
+
+inline size_t put_all(const int64_t *sums, int16_t *out, ptrdiff_t stride) {
+  return synthtab_fixed_put16_v7m(sums, out, stride);
+}
+
 template <typename T>
 size_t put_all(const int64_t *sums, T *out, ptrdiff_t stride) {
   unsigned kept = 0;

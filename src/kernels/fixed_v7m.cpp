@@ -82,4 +82,71 @@ synthtab_fixed_window_v7m:
   .purgem SYNTHTAB_G3
   .purgem SYNTHTAB_ROW
 )");
+
+// synthtab_fixed_put16_v7m(sums, out, stride): put() of fixed_kernel.h for
+// the 32 window sums to 16 bits, out[j * stride]; returns how many clipped.
+// A sum rounds as (hi:lo - (hi < 0)) + 2^38 >> 39, its top word alone
+// carrying what matters; ssat clips and the count is of the outputs it
+// changed (clz of the difference is 32 only for none). Strides 1 and 2 take
+// immediate offsets, others a pointer step.
+__asm__(R"(
+  .syntax unified
+  .section .text.synthtab_fixed_put16_v7m,"ax",%progbits
+  .align 2
+  .global synthtab_fixed_put16_v7m
+  .hidden synthtab_fixed_put16_v7m
+  .thumb
+  .thumb_func
+  .type synthtab_fixed_put16_v7m, %function
+.macro SYNTHTAB_PUT lo, hi, at       @ output from hi:lo to [r1, #at] (or [r1], stepped)
+  adds \lo, \lo, \hi, asr #31
+  adc \hi, \hi, \hi, asr #31
+  add \hi, \hi, #64
+  ssat \lo, #16, \hi, asr #7
+  eor \hi, \lo, \hi, asr #7
+  clz \hi, \hi
+  add r3, r3, \hi, lsr #5
+  .ifc \at,step
+  strh \lo, [r1]
+  add r1, r1, r2
+  .else
+  strh \lo, [r1, #\at]
+  .endif
+.endm
+.macro SYNTHTAB_PUTS size, step   @ the 32 outputs, at step bytes apart (0: by r2)
+  .set synthtab_j, 0
+  .rept 16
+  ldm r0!, {r4, r5, r6, r7}
+  .if \step
+  SYNTHTAB_PUT r4, r5, synthtab_j*\step
+  SYNTHTAB_PUT r6, r7, (synthtab_j+1)*\step
+  .else
+  SYNTHTAB_PUT r4, r5, step
+  SYNTHTAB_PUT r6, r7, step
+  .endif
+  .set synthtab_j, synthtab_j + 2
+  .endr
+.endm
+synthtab_fixed_put16_v7m:
+  push {r4, r5, r6, r7, lr}
+  movs r3, #0                      @ the outputs kept as they were
+  cmp r2, #1
+  beq 1f
+  cmp r2, #2
+  beq 2f
+  lsls r2, r2, #1
+  SYNTHTAB_PUTS 16, 0
+  b 3f
+1:
+  SYNTHTAB_PUTS 16, 2
+  b 3f
+2:
+  SYNTHTAB_PUTS 16, 4
+3:
+  rsb r0, r3, #32
+  pop {r4, r5, r6, r7, pc}
+  .size synthtab_fixed_put16_v7m, .-synthtab_fixed_put16_v7m
+  .purgem SYNTHTAB_PUT
+  .purgem SYNTHTAB_PUTS
+)");
 #endif
