@@ -50,32 +50,24 @@ __asm__(R"(
   smlal r6, r7, r8, r11
   .endif
 .endm
-@ Frame: [sp] where output 32 - j goes, [sp, #4] the end of history rows 1..15.
+@ Unrolled: the rows and the sums at immediate offsets, no loop.
 synthtab_fixed_window_v7m:
   push {r4, r5, r6, r7, r8, r9, r10, r11, lr}
-  sub sp, #12
   add r3, r0, #3968                @ window row 31
-  add r4, r2, #248
-  str r4, [sp]
-  add r4, r1, #1024
-  str r4, [sp, #4]
   SYNTHTAB_ROW 0                   @ output 0: row 0
   strd r4, r5, [r2], #8
   adds r0, r0, #64
-1:                                 @ outputs j and 32 - j: rows j and 32 - j, history row j
+  .set synthtab_j, 1
+  .rept 15                         @ outputs j and 32 - j: rows j and 32 - j, history row j
   SYNTHTAB_ROW 1
   strd r4, r5, [r2], #8
-  ldr lr, [sp]
-  strd r6, r7, [lr], #-8
-  str lr, [sp]
+  strd r6, r7, [r2, #(31-2*synthtab_j)*8]
   adds r0, r0, #64
   subs r3, r3, #192
-  ldr lr, [sp, #4]
-  cmp r1, lr
-  bne 1b
+  .set synthtab_j, synthtab_j+1
+  .endr
   SYNTHTAB_ROW 0                   @ output 16: row 16
   strd r4, r5, [r2]
-  add sp, #12
   pop {r4, r5, r6, r7, r8, r9, r10, r11, pc}
   .size synthtab_fixed_window_v7m, .-synthtab_fixed_window_v7m
   .purgem SYNTHTAB_MAC
