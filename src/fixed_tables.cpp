@@ -111,3 +111,28 @@ static_assert(kThumb1.rest[0] != 0, "window values too far from multiples of 2^1
 
 }  // namespace synthtab::fixed
 #endif
+
+#if defined(SYNTHTAB_FIXED_V7M)
+// The window as ARMv7-M's window sums read it (fixed_kernel.h).
+namespace synthtab::fixed {
+namespace {
+
+constexpr V7mWindow make_v7m() {
+  V7mWindow r{};
+  for (int c = 0; c < 32; c++) {
+    for (int j = 1; j < 16; j++) {
+      r.pairs[j - 1][c][0] = synthtab_fixed_tab.win[j][c];
+      r.pairs[j - 1][c][1] = synthtab_fixed_tab.win[32 - j][c];
+    }
+    r.single[0][c] = synthtab_fixed_tab.win[0][c];
+    r.single[1][c] = synthtab_fixed_tab.win[16][c];
+  }
+  return r;
+}
+
+}  // namespace
+
+constexpr V7mWindow kV7mWin = make_v7m();
+
+}  // namespace synthtab::fixed
+#endif

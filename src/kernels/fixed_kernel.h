@@ -69,6 +69,15 @@ extern const Thumb1Tables kThumb1;
 #elif defined(__thumb2__) && defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
 // ARMv7-M and v8-M Mainline: the window sums in assembly (fixed_v7m.cpp).
 #define SYNTHTAB_FIXED_V7M 1
+
+// Its window (fixed_tables.cpp), synthtab_fixed_tab.win laid out for it:
+// pairs[j - 1][c] = rows j and 32 - j at column c (j = 1..15), which one
+// history row serves; single[0] and [1] = rows 0 and 16.
+struct V7mWindow {
+  int32_t pairs[15][32][2];
+  int32_t single[2][32];
+};
+extern const V7mWindow kV7mWin;
 #endif
 
 #if defined(SYNTHTAB_FIXED_V7M)
@@ -256,11 +265,12 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
 // them. Outputs j and 32 - j read the same history row, so they are summed
 // together and each history value is loaded once.
 #if defined(SYNTHTAB_FIXED_V7M)
-extern "C" void synthtab_fixed_window_v7m(const int32_t *w, const int32_t *run, int64_t *sums);
+extern "C" void synthtab_fixed_window_v7m(const int32_t *pairs, const int32_t *run, int64_t *sums,
+                                          const int32_t *single);
 
 // The 32 window sums of a block, s[j] for output j.
 inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
-  synthtab_fixed_window_v7m(synthtab_fixed_tab.win[0] + t, run, s);
+  synthtab_fixed_window_v7m(kV7mWin.pairs[0][t], run, s, kV7mWin.single[0] + t);
 }
 #elif !defined(SYNTHTAB_FIXED_MUL32)
 // The 32 window sums of a block, s[j] for output j.

@@ -1,13 +1,15 @@
-// The integer filterbank's window sums in Thumb-2 assembly for ARMv7-M and
-// ARMv8-M Mainline (Cortex-M3/M4/M7/M33): the portable kernel's sums
-// (fixed_kernel.h), 64-bit smlal accumulates, with three history values and
-// three window values loaded by one ldm each and the history values serving
-// outputs j and 32 - j. Elsewhere this file is empty.
+// The integer filterbank's window sums and 16-bit outputs in Thumb-2
+// assembly for ARMv7-M and ARMv8-M Mainline (Cortex-M3/M4/M7/M33): the
+// portable kernel's sums (fixed_kernel.h), 64-bit smlal accumulates, four
+// history values loaded by one ldm and serving outputs j and 32 - j against
+// the window rows j and 32 - j interleaved (kV7mWin), four of those a load.
+// Elsewhere this file is empty.
 #include "fixed_kernel.h"
 
 #if defined(SYNTHTAB_FIXED_V7M)
-// synthtab_fixed_window_v7m(w, run, sums): sums[j] = the window sum of output
-// j, w being synthtab_fixed_tab.win from column t, run the history rows.
+// synthtab_fixed_window_v7m(pairs, run, sums, single): sums[j] = the window
+// sum of output j; pairs and single are kV7mWin's from column t, run the
+// history rows.
 __asm__(R"(
   .syntax unified
   .section .text.synthtab_fixed_window_v7m,"ax",%progbits
@@ -24,55 +26,64 @@ __asm__(R"(
   smlal \lo, \hi, \x, \w
   .endif
 .endm
-.macro SYNTHTAB_G3 two, first=0     @ three values of row r0 (r4:r5), and of row r3 (r6:r7)
-  ldm r1!, {r8, r9, r10}
-  ldm r0!, {r11, r12, lr}
-  SYNTHTAB_MAC \first, r4, r5, r8, r11
+.macro SYNTHTAB_PAIR4 first=0       @ four history values, rows j (r4:r5) and 32 - j (r6:r7)
+  ldm r1!, {r8, r9, r10, r11}
+  ldm r0!, {r2, r3, r12, lr}
+  SYNTHTAB_MAC \first, r4, r5, r8, r2
+  SYNTHTAB_MAC \first, r6, r7, r8, r3
   smlal r4, r5, r9, r12
-  smlal r4, r5, r10, lr
-  .ifc \two,1
-  ldm r3!, {r11, r12, lr}
-  SYNTHTAB_MAC \first, r6, r7, r8, r11
-  smlal r6, r7, r9, r12
-  smlal r6, r7, r10, lr
-  .endif
+  smlal r6, r7, r9, lr
+  ldm r0!, {r2, r3, r12, lr}
+  smlal r4, r5, r10, r2
+  smlal r6, r7, r10, r3
+  smlal r4, r5, r11, r12
+  smlal r6, r7, r11, lr
 .endm
-.macro SYNTHTAB_ROW two             @ 16 values: 5 x 3 + 1
-  SYNTHTAB_G3 \two, 1
-  .rept 4
-  SYNTHTAB_G3 \two
-  .endr
-  ldr r8, [r1], #4
-  ldr r11, [r0], #4
-  smlal r4, r5, r8, r11
-  .ifc \two,1
-  ldr r11, [r3], #4
-  smlal r6, r7, r8, r11
-  .endif
+.macro SYNTHTAB_SINGLE4 first=0     @ four history values, one row (r7) into r4:r5
+  ldm r1!, {r8, r9, r10, r11}
+  ldm r7!, {r2, r3, r12, lr}
+  SYNTHTAB_MAC \first, r4, r5, r8, r2
+  smlal r4, r5, r9, r3
+  smlal r4, r5, r10, r12
+  smlal r4, r5, r11, lr
 .endm
-@ Unrolled: the rows and the sums at immediate offsets, no loop.
+@ Unrolled: 16 values a row, four at a time; [sp] holds sums, [sp, #4] single.
 synthtab_fixed_window_v7m:
-  push {r4, r5, r6, r7, r8, r9, r10, r11, lr}
-  add r3, r0, #3968                @ window row 31
-  SYNTHTAB_ROW 0                   @ output 0: row 0
-  strd r4, r5, [r2], #8
-  adds r0, r0, #64
+  push {r2, r3, r4, r5, r6, r7, r8, r9, r10, r11, lr}
+  sub sp, #4                       @ 8-byte alignment
+  ldr r7, [sp, #8]                 @ output 0: row 0
+  SYNTHTAB_SINGLE4 1
+  .rept 3
+  SYNTHTAB_SINGLE4
+  .endr
+  ldr r2, [sp, #4]
+  strd r4, r5, [r2]
   .set synthtab_j, 1
-  .rept 15                         @ outputs j and 32 - j: rows j and 32 - j, history row j
-  SYNTHTAB_ROW 1
-  strd r4, r5, [r2], #8
-  strd r6, r7, [r2, #(31-2*synthtab_j)*8]
-  adds r0, r0, #64
-  subs r3, r3, #192
+  .rept 15                         @ outputs j and 32 - j, history row j
+  SYNTHTAB_PAIR4 1
+  .rept 3
+  SYNTHTAB_PAIR4
+  .endr
+  ldr r2, [sp, #4]
+  strd r4, r5, [r2, #synthtab_j*8]
+  strd r6, r7, [r2, #(32-synthtab_j)*8]
+  adds r0, r0, #128                @ the next pair of rows
   .set synthtab_j, synthtab_j+1
   .endr
-  SYNTHTAB_ROW 0                   @ output 16: row 16
-  strd r4, r5, [r2]
+  ldr r7, [sp, #8]                 @ output 16: row 16
+  adds r7, r7, #128
+  SYNTHTAB_SINGLE4 1
+  .rept 3
+  SYNTHTAB_SINGLE4
+  .endr
+  ldr r2, [sp, #4]
+  strd r4, r5, [r2, #128]
+  add sp, #12
   pop {r4, r5, r6, r7, r8, r9, r10, r11, pc}
   .size synthtab_fixed_window_v7m, .-synthtab_fixed_window_v7m
   .purgem SYNTHTAB_MAC
-  .purgem SYNTHTAB_G3
-  .purgem SYNTHTAB_ROW
+  .purgem SYNTHTAB_PAIR4
+  .purgem SYNTHTAB_SINGLE4
 )");
 
 // synthtab_fixed_put16_v7m(sums, out, stride): put() of fixed_kernel.h for
