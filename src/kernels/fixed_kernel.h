@@ -83,9 +83,9 @@ extern const V7mWindow kV7mWin;
 #if defined(SYNTHTAB_FIXED_V7M)
 // ARMv7-M: factor c (q fraction bits) as C = c 2^(32 - q) = m 2^32 + lo, m
 // the nearest integer (0 to 10), lo signed. Then (x c + 2^(q-1)) >> q =
-// ((x lo + 2^31) >> 32) + x m: an smull, the rounding carry (bit 31 of the
-// low word) added, and x m, which the compiler forms from shifts and adds as
-// m is a constant once the DCT is unrolled.
+// (x lo + x m 2^32 + 2^31) >> 32: one smlal onto x m, which the compiler
+// forms from shifts and adds (m is a constant once the DCT is unrolled), and
+// 2^31.
 struct V7mFactors {
   int32_t lo[31];
   int32_t m[31];
@@ -153,9 +153,15 @@ inline int32_t mul(int32_t x, int k) {
 #elif defined(SYNTHTAB_FIXED_V7M)
   static_assert(q <= 32);
   const int at = 32 - (32 >> Stage) + k;
-  const int64_t p = int64_t{x} * kV7mCos.lo[at];
-  return static_cast<int32_t>(static_cast<uint32_t>(p >> 32) + (static_cast<uint32_t>(p) >> 31) +
-                              static_cast<uint32_t>(x) * static_cast<uint32_t>(kV7mCos.m[at]));
+  // hi:lo = x m 2^32 + 2^31, += x lo: one smlal.
+  uint32_t lo;
+  if (kV7mCos.m[at] == 1) {  // most of them: x itself
+    __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %1, %2" : "=&r"(lo), "+r"(x) : "r"(kV7mCos.lo[at]));
+    return x;
+  }
+  auto hi = static_cast<int32_t>(static_cast<uint32_t>(x) * static_cast<uint32_t>(kV7mCos.m[at]));
+  __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %2, %3" : "=&r"(lo), "+r"(hi) : "r"(x), "r"(kV7mCos.lo[at]));
+  return hi;
 #else
   const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
   const int64_t p = int64_t{x} * c;
@@ -195,9 +201,17 @@ SYNTHTAB_INLINE void dct_body(const int32_t *in, Out x) {
   } else {
     constexpr int h = N / 2;
     int32_t sum[h], dif[h], u[h], v[h];
+#if defined(SYNTHTAB_FIXED_V7M)
+    // to_dct() as (s >> 5) + 1, one add with 1 in a register, then >> 1.
+    int32_t one = 1;
+    if constexpr (Round) __asm__("" : "+r"(one));
+    const auto round = [one](int32_t s) { return ((s >> (kIn - kDct - 1)) + one) >> 1; };
+#else
+    const auto round = to_dct;
+#endif
     SYNTHTAB_UNROLL(16)
     for (int i = 0; i < h; i++) {
-      const int32_t a = Round ? to_dct(in[i]) : in[i], b = Round ? to_dct(in[N - 1 - i]) : in[N - 1 - i];
+      const int32_t a = Round ? round(in[i]) : in[i], b = Round ? round(in[N - 1 - i]) : in[N - 1 - i];
       sum[i] = a + b;
       dif[i] = mul<Stage>(a - b, i);
     }
