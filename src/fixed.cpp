@@ -16,7 +16,7 @@ size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t strid
 #if defined(SYNTHTAB_FIXED_V7M)
   // The DCT reads the subbands and writes the history itself.
   const History h(f);
-  dct<32, 0, true>(subbands, h);
+  dct<32, 0, true, const History &>(subbands, h);
   const int32_t *const run = h.run();
   const unsigned t = h.next();
 #else
