@@ -393,33 +393,17 @@ inline int put(int64_t acc, int32_t *out) {
 
 // The 32 outputs of a block from its window sums; returns how many clipped.
 #if defined(SYNTHTAB_FIXED_V7M)
-// ARMv7-M and v8-M Mainline: the rounding in 64 bits (a shift and two adds,
-// no branch), the clip by ssat.
 extern "C" size_t synthtab_fixed_put16_v7m(const int64_t *sums, int16_t *out, ptrdiff_t stride);
+extern "C" size_t synthtab_fixed_put32_v7m(const int64_t *sums, int32_t *out, ptrdiff_t stride);
 
+// ARMv7-M and v8-M Mainline, in assembly (fixed_v7m.cpp): the rounding in
+// 64 bits without a branch, the clip by ssat.
 inline size_t put_all(const int64_t *sums, int16_t *out, ptrdiff_t stride) {
   return synthtab_fixed_put16_v7m(sums, out, stride);
 }
 
-template <typename T>
-size_t put_all(const int64_t *sums, T *out, ptrdiff_t stride) {
-  unsigned kept = 0;
-  for (int j = 0; j < 32; j++) {
-    const int64_t acc = sums[j] + (sums[j] >> 63);  // halves away from zero: acc - 1 if negative
-    if constexpr (sizeof(T) == 2) {
-      const int32_t r = (static_cast<int32_t>(acc >> 32) + (1 << (kShift16 - 33))) >> (kShift16 - 32);
-      const int32_t c = __builtin_arm_ssat(r, 16);
-      kept += c == r;
-      out[j * stride] = static_cast<T>(c);
-    } else {
-      const int64_t r = (acc + (int64_t{1} << (kShift32 - 1))) >> kShift32;
-      const auto hi = static_cast<int32_t>(r >> 32), lo = static_cast<int32_t>(r);
-      const int32_t in = hi == lo >> 31;
-      kept += in;
-      out[j * stride] = in ? lo : hi < 0 ? INT32_MIN : INT32_MAX;
-    }
-  }
-  return 32 - kept;
+inline size_t put_all(const int64_t *sums, int32_t *out, ptrdiff_t stride) {
+  return synthtab_fixed_put32_v7m(sums, out, stride);
 }
 #else
 template <typename T>

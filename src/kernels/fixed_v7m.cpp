@@ -152,4 +152,69 @@ synthtab_fixed_put16_v7m:
   .purgem SYNTHTAB_PUT
   .purgem SYNTHTAB_PUTS
 )");
+
+// synthtab_fixed_put32_v7m(sums, out, stride): the same to 32 bits. A sum
+// rounds as hi:lo + 2^22 - (hi < 0) >> 23, one 64-bit add; it fits when its
+// top word fits 23 bits (ssat leaves it as it is), else becomes INT32_MAX or
+// INT32_MIN by its sign. Stride 1 takes immediate offsets, others a step.
+__asm__(R"(
+  .syntax unified
+  .section .text.synthtab_fixed_put32_v7m,"ax",%progbits
+  .align 2
+  .global synthtab_fixed_put32_v7m
+  .hidden synthtab_fixed_put32_v7m
+  .thumb
+  .thumb_func
+  .type synthtab_fixed_put32_v7m, %function
+.macro SYNTHTAB_PUT32 lo, hi, at     @ output from hi:lo to [r1, #at] (or [r1], stepped)
+  add r12, lr, \hi, asr #31
+  adds \lo, \lo, r12
+  adc \hi, \hi, #0
+  lsrs \lo, \lo, #23
+  orr \lo, \lo, \hi, lsl #9
+  ssat r12, #23, \hi
+  cmp r12, \hi
+  ittt ne
+  mvnne \lo, #0x80000000
+  eorne \lo, \lo, \hi, asr #31
+  addne r3, r3, #1
+  .ifc \at,step
+  str \lo, [r1]
+  add r1, r1, r2
+  .else
+  str \lo, [r1, #\at]
+  .endif
+.endm
+.macro SYNTHTAB_PUTS32 step        @ the 32 outputs, step bytes apart (0: by r2)
+  .set synthtab_j, 0
+  .rept 16
+  ldm r0!, {r4, r5, r6, r7}
+  .if \step
+  SYNTHTAB_PUT32 r4, r5, synthtab_j*\step
+  SYNTHTAB_PUT32 r6, r7, (synthtab_j+1)*\step
+  .else
+  SYNTHTAB_PUT32 r4, r5, step
+  SYNTHTAB_PUT32 r6, r7, step
+  .endif
+  .set synthtab_j, synthtab_j + 2
+  .endr
+.endm
+synthtab_fixed_put32_v7m:
+  push {r4, r5, r6, r7, lr}
+  movs r3, #0                      @ the outputs clipped
+  mov lr, #0x400000                @ 2^22, the rounding
+  cmp r2, #1
+  beq 1f
+  lsls r2, r2, #2
+  SYNTHTAB_PUTS32 0
+  b 2f
+1:
+  SYNTHTAB_PUTS32 4
+2:
+  mov r0, r3
+  pop {r4, r5, r6, r7, pc}
+  .size synthtab_fixed_put32_v7m, .-synthtab_fixed_put32_v7m
+  .purgem SYNTHTAB_PUT32
+  .purgem SYNTHTAB_PUTS32
+)");
 #endif
