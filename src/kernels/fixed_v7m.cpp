@@ -91,7 +91,7 @@ synthtab_fixed_window_v7m:
 // A sum rounds as (hi:lo - (hi < 0)) + 2^38 >> 39, its top word alone
 // carrying what matters; ssat clips and the count is of the outputs it
 // changed (clz of the difference is 32 only for none). Strides 1 and 2 take
-// immediate offsets, others a pointer step.
+// immediate offsets, unrolled; others a pointer step, in a loop.
 __asm__(R"(
   .syntax unified
   .section .text.synthtab_fixed_put16_v7m,"ax",%progbits
@@ -116,17 +116,12 @@ __asm__(R"(
   strh \lo, [r1, #\at]
   .endif
 .endm
-.macro SYNTHTAB_PUTS size, step   @ the 32 outputs, at step bytes apart (0: by r2)
+.macro SYNTHTAB_PUTS step          @ the 32 outputs, step bytes apart
   .set synthtab_j, 0
   .rept 16
   ldm r0!, {r4, r5, r6, r7}
-  .if \step
   SYNTHTAB_PUT r4, r5, synthtab_j*\step
   SYNTHTAB_PUT r6, r7, (synthtab_j+1)*\step
-  .else
-  SYNTHTAB_PUT r4, r5, step
-  SYNTHTAB_PUT r6, r7, step
-  .endif
   .set synthtab_j, synthtab_j + 2
   .endr
 .endm
@@ -138,13 +133,19 @@ synthtab_fixed_put16_v7m:
   cmp r2, #2
   beq 2f
   lsls r2, r2, #1
-  SYNTHTAB_PUTS 16, 0
+  mov r12, #16                     @ other strides: a loop, two outputs a pass
+4:
+  ldm r0!, {r4, r5, r6, r7}
+  SYNTHTAB_PUT r4, r5, step
+  SYNTHTAB_PUT r6, r7, step
+  subs r12, r12, #1
+  bne 4b
   b 3f
 1:
-  SYNTHTAB_PUTS 16, 2
+  SYNTHTAB_PUTS 2
   b 3f
 2:
-  SYNTHTAB_PUTS 16, 4
+  SYNTHTAB_PUTS 4
 3:
   rsb r0, r3, #32
   pop {r4, r5, r6, r7, pc}
@@ -156,7 +157,8 @@ synthtab_fixed_put16_v7m:
 // synthtab_fixed_put32_v7m(sums, out, stride): the same to 32 bits. A sum
 // rounds as hi:lo + 2^22 - (hi < 0) >> 23, one 64-bit add; it fits when its
 // top word fits 23 bits (ssat leaves it as it is), else becomes INT32_MAX or
-// INT32_MIN by its sign. Stride 1 takes immediate offsets, others a step.
+// INT32_MIN by its sign. Stride 1 takes immediate offsets, unrolled; others
+// a pointer step, in a loop.
 __asm__(R"(
   .syntax unified
   .section .text.synthtab_fixed_put32_v7m,"ax",%progbits
@@ -185,34 +187,35 @@ __asm__(R"(
   str \lo, [r1, #\at]
   .endif
 .endm
-.macro SYNTHTAB_PUTS32 step        @ the 32 outputs, step bytes apart (0: by r2)
+.macro SYNTHTAB_PUTS32 step        @ the 32 outputs, step bytes apart
   .set synthtab_j, 0
   .rept 16
   ldm r0!, {r4, r5, r6, r7}
-  .if \step
   SYNTHTAB_PUT32 r4, r5, synthtab_j*\step
   SYNTHTAB_PUT32 r6, r7, (synthtab_j+1)*\step
-  .else
-  SYNTHTAB_PUT32 r4, r5, step
-  SYNTHTAB_PUT32 r6, r7, step
-  .endif
   .set synthtab_j, synthtab_j + 2
   .endr
 .endm
 synthtab_fixed_put32_v7m:
-  push {r4, r5, r6, r7, lr}
+  push {r4, r5, r6, r7, r8, lr}
   movs r3, #0                      @ the outputs clipped
   mov lr, #0x400000                @ 2^22, the rounding
   cmp r2, #1
   beq 1f
   lsls r2, r2, #2
-  SYNTHTAB_PUTS32 0
+  mov r8, #16                      @ other strides: a loop, two outputs a pass
+3:
+  ldm r0!, {r4, r5, r6, r7}
+  SYNTHTAB_PUT32 r4, r5, step
+  SYNTHTAB_PUT32 r6, r7, step
+  subs r8, r8, #1
+  bne 3b
   b 2f
 1:
   SYNTHTAB_PUTS32 4
 2:
   mov r0, r3
-  pop {r4, r5, r6, r7, pc}
+  pop {r4, r5, r6, r7, r8, pc}
   .size synthtab_fixed_put32_v7m, .-synthtab_fixed_put32_v7m
   .purgem SYNTHTAB_PUT32
   .purgem SYNTHTAB_PUTS32
