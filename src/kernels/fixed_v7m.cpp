@@ -1,4 +1,4 @@
-// The integer filterbank's window sums and 16-bit outputs in Thumb-2
+// The integer filterbank's window sums and outputs in Thumb-2
 // assembly for ARMv7-M and ARMv8-M Mainline (Cortex-M3/M4/M7/M33): the
 // portable kernel's sums (fixed_kernel.h), 64-bit smlal accumulates, four
 // history values loaded by one ldm and serving outputs j and 32 - j against
@@ -90,18 +90,33 @@ synthtab_fixed_window_v7m:
 // the 32 window sums to 16 bits, out[j * stride]; returns how many clipped.
 // A sum rounds as (hi:lo - (hi < 0)) + 2^38 >> 39, its top word alone
 // carrying what matters; ssat clips and the count is of the outputs it
-// changed (clz of the difference is 32 only for none). Strides 1 and 2 take
-// immediate offsets, unrolled; others a pointer step, in a loop.
+// changed (clz of the difference is 32 only for none).
+// synthtab_fixed_put32_v7m(sums, out, stride): the same to 32 bits. A sum
+// rounds as hi:lo + 2^22 - (hi < 0) >> 23, one 64-bit add; it fits when its
+// top word fits 23 bits (ssat leaves it as it is), else becomes INT32_MAX or
+// INT32_MIN by its sign.
+// Strides 1 and 2 (1 at 32 bits) take immediate offsets, unrolled; others a
+// pointer step, in a loop.
 __asm__(R"(
   .syntax unified
-  .section .text.synthtab_fixed_put16_v7m,"ax",%progbits
+.macro SYNTHTAB_FUNC name
+  .section .text.\name,"ax",%progbits
   .align 2
-  .global synthtab_fixed_put16_v7m
-  .hidden synthtab_fixed_put16_v7m
+  .global \name
+  .hidden \name
   .thumb
   .thumb_func
-  .type synthtab_fixed_put16_v7m, %function
-.macro SYNTHTAB_PUT lo, hi, at       @ output from hi:lo to [r1, #at] (or [r1], stepped)
+  .type \name, %function
+.endm
+.macro SYNTHTAB_STORE str, lo, at    @ to [r1, #at], or to [r1] and a step of r2
+  .ifc \at,step
+  \str \lo, [r1]
+  add r1, r1, r2
+  .else
+  \str \lo, [r1, #\at]
+  .endif
+.endm
+.macro SYNTHTAB_PUT16 lo, hi, at     @ output from hi:lo, r3 counting those kept
   adds \lo, \lo, \hi, asr #31
   adc \hi, \hi, \hi, asr #31
   add \hi, \hi, #64
@@ -109,66 +124,9 @@ __asm__(R"(
   eor \hi, \lo, \hi, asr #7
   clz \hi, \hi
   add r3, r3, \hi, lsr #5
-  .ifc \at,step
-  strh \lo, [r1]
-  add r1, r1, r2
-  .else
-  strh \lo, [r1, #\at]
-  .endif
+  SYNTHTAB_STORE strh, \lo, \at
 .endm
-.macro SYNTHTAB_PUTS step          @ the 32 outputs, step bytes apart
-  .set synthtab_j, 0
-  .rept 16
-  ldm r0!, {r4, r5, r6, r7}
-  SYNTHTAB_PUT r4, r5, synthtab_j*\step
-  SYNTHTAB_PUT r6, r7, (synthtab_j+1)*\step
-  .set synthtab_j, synthtab_j + 2
-  .endr
-.endm
-synthtab_fixed_put16_v7m:
-  push {r4, r5, r6, r7, lr}
-  movs r3, #0                      @ the outputs kept as they were
-  cmp r2, #1
-  beq 1f
-  cmp r2, #2
-  beq 2f
-  lsls r2, r2, #1
-  mov r12, #16                     @ other strides: a loop, two outputs a pass
-4:
-  ldm r0!, {r4, r5, r6, r7}
-  SYNTHTAB_PUT r4, r5, step
-  SYNTHTAB_PUT r6, r7, step
-  subs r12, r12, #1
-  bne 4b
-  b 3f
-1:
-  SYNTHTAB_PUTS 2
-  b 3f
-2:
-  SYNTHTAB_PUTS 4
-3:
-  rsb r0, r3, #32
-  pop {r4, r5, r6, r7, pc}
-  .size synthtab_fixed_put16_v7m, .-synthtab_fixed_put16_v7m
-  .purgem SYNTHTAB_PUT
-  .purgem SYNTHTAB_PUTS
-)");
-
-// synthtab_fixed_put32_v7m(sums, out, stride): the same to 32 bits. A sum
-// rounds as hi:lo + 2^22 - (hi < 0) >> 23, one 64-bit add; it fits when its
-// top word fits 23 bits (ssat leaves it as it is), else becomes INT32_MAX or
-// INT32_MIN by its sign. Stride 1 takes immediate offsets, unrolled; others
-// a pointer step, in a loop.
-__asm__(R"(
-  .syntax unified
-  .section .text.synthtab_fixed_put32_v7m,"ax",%progbits
-  .align 2
-  .global synthtab_fixed_put32_v7m
-  .hidden synthtab_fixed_put32_v7m
-  .thumb
-  .thumb_func
-  .type synthtab_fixed_put32_v7m, %function
-.macro SYNTHTAB_PUT32 lo, hi, at     @ output from hi:lo to [r1, #at] (or [r1], stepped)
+.macro SYNTHTAB_PUT32 lo, hi, at     @ output from hi:lo, r3 counting those clipped
   add r12, lr, \hi, asr #31
   adds \lo, \lo, r12
   adc \hi, \hi, #0
@@ -180,44 +138,68 @@ __asm__(R"(
   mvnne \lo, #0x80000000
   eorne \lo, \lo, \hi, asr #31
   addne r3, r3, #1
-  .ifc \at,step
-  str \lo, [r1]
-  add r1, r1, r2
-  .else
-  str \lo, [r1, #\at]
-  .endif
+  SYNTHTAB_STORE str, \lo, \at
 .endm
-.macro SYNTHTAB_PUTS32 step        @ the 32 outputs, step bytes apart
+.macro SYNTHTAB_PUTS put, step       @ the 32 outputs, step bytes apart, unrolled
   .set synthtab_j, 0
   .rept 16
   ldm r0!, {r4, r5, r6, r7}
-  SYNTHTAB_PUT32 r4, r5, synthtab_j*\step
-  SYNTHTAB_PUT32 r6, r7, (synthtab_j+1)*\step
+  \put r4, r5, synthtab_j*\step
+  \put r6, r7, (synthtab_j+1)*\step
   .set synthtab_j, synthtab_j + 2
   .endr
 .endm
+.macro SYNTHTAB_PUTS_LOOP put, scale @ the 32 outputs, r2 << scale bytes apart
+  lsls r2, r2, #\scale
+  mov r8, #16                      @ two outputs a pass
+9:
+  ldm r0!, {r4, r5, r6, r7}
+  \put r4, r5, step
+  \put r6, r7, step
+  subs r8, r8, #1
+  bne 9b
+.endm
+
+SYNTHTAB_FUNC synthtab_fixed_put16_v7m
+synthtab_fixed_put16_v7m:
+  push {r4, r5, r6, r7, r8, lr}
+  movs r3, #0                      @ the outputs kept as they were
+  cmp r2, #1
+  beq 1f
+  cmp r2, #2
+  beq 2f
+  SYNTHTAB_PUTS_LOOP SYNTHTAB_PUT16, 1
+  b 3f
+1:
+  SYNTHTAB_PUTS SYNTHTAB_PUT16, 2
+  b 3f
+2:
+  SYNTHTAB_PUTS SYNTHTAB_PUT16, 4
+3:
+  rsb r0, r3, #32
+  pop {r4, r5, r6, r7, r8, pc}
+  .size synthtab_fixed_put16_v7m, .-synthtab_fixed_put16_v7m
+
+SYNTHTAB_FUNC synthtab_fixed_put32_v7m
 synthtab_fixed_put32_v7m:
   push {r4, r5, r6, r7, r8, lr}
   movs r3, #0                      @ the outputs clipped
   mov lr, #0x400000                @ 2^22, the rounding
   cmp r2, #1
   beq 1f
-  lsls r2, r2, #2
-  mov r8, #16                      @ other strides: a loop, two outputs a pass
-3:
-  ldm r0!, {r4, r5, r6, r7}
-  SYNTHTAB_PUT32 r4, r5, step
-  SYNTHTAB_PUT32 r6, r7, step
-  subs r8, r8, #1
-  bne 3b
+  SYNTHTAB_PUTS_LOOP SYNTHTAB_PUT32, 2
   b 2f
 1:
-  SYNTHTAB_PUTS32 4
+  SYNTHTAB_PUTS SYNTHTAB_PUT32, 4
 2:
   mov r0, r3
   pop {r4, r5, r6, r7, r8, pc}
   .size synthtab_fixed_put32_v7m, .-synthtab_fixed_put32_v7m
+  .purgem SYNTHTAB_FUNC
+  .purgem SYNTHTAB_STORE
+  .purgem SYNTHTAB_PUT16
   .purgem SYNTHTAB_PUT32
-  .purgem SYNTHTAB_PUTS32
+  .purgem SYNTHTAB_PUTS
+  .purgem SYNTHTAB_PUTS_LOOP
 )");
 #endif
