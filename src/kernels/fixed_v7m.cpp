@@ -89,12 +89,13 @@ synthtab_fixed_window_v7m:
 // synthtab_fixed_put16_v7m(sums, out, stride): put() of fixed_kernel.h for
 // the 32 window sums to 16 bits, out[j * stride]; returns how many clipped.
 // A sum rounds as (hi:lo - (hi < 0)) + 2^38 >> 39, its top word alone
-// carrying what matters; ssat clips and the count is of the outputs it
-// changed (clz of the difference is 32 only for none).
+// carrying what matters, and ssat clips; an output it changed is counted.
 // synthtab_fixed_put32_v7m(sums, out, stride): the same to 32 bits. A sum
 // rounds as hi:lo + 2^22 - (hi < 0) >> 23, one 64-bit add; it fits when its
-// top word fits 23 bits (ssat leaves it as it is), else becomes INT32_MAX or
-// INT32_MIN by its sign.
+// top word fits 23 bits (the result's top 23 bits, sign-extended, are that
+// word), else becomes INT32_MAX or INT32_MIN by its sign.
+// An output in range branches over the count (and the clip): only a clipped
+// one runs them.
 // Strides 1 and 2 (1 at 32 bits) take immediate offsets, unrolled; others a
 // pointer step, in a loop.
 __asm__(R"(
@@ -116,14 +117,15 @@ __asm__(R"(
   \str \lo, [r1, #\at]
   .endif
 .endm
-.macro SYNTHTAB_PUT16 lo, hi, at     @ output from hi:lo, r3 counting those kept
+.macro SYNTHTAB_PUT16 lo, hi, at     @ output from hi:lo, r3 counting those clipped
   adds \lo, \lo, \hi, asr #31
   adc \hi, \hi, \hi, asr #31
   add \hi, \hi, #64
   ssat \lo, #16, \hi, asr #7
-  eor \hi, \lo, \hi, asr #7
-  clz \hi, \hi
-  add r3, r3, \hi, lsr #5
+  cmp \lo, \hi, asr #7
+  beq 8f
+  add r3, r3, #1
+8:
   SYNTHTAB_STORE strh, \lo, \at
 .endm
 .macro SYNTHTAB_PUT32 lo, hi, at     @ output from hi:lo, r3 counting those clipped
@@ -132,12 +134,12 @@ __asm__(R"(
   adc \hi, \hi, #0
   lsrs \lo, \lo, #23
   orr \lo, \lo, \hi, lsl #9
-  ssat r12, #23, \hi
-  cmp r12, \hi
-  ittt ne
-  mvnne \lo, #0x80000000
-  eorne \lo, \lo, \hi, asr #31
-  addne r3, r3, #1
+  cmp \hi, \lo, asr #9             @ the top word fits 23 bits
+  beq 8f
+  mvn \lo, #0x80000000
+  eor \lo, \lo, \hi, asr #31
+  add r3, r3, #1
+8:
   SYNTHTAB_STORE str, \lo, \at
 .endm
 .macro SYNTHTAB_PUTS put, step       @ the 32 outputs, step bytes apart, unrolled
@@ -163,7 +165,7 @@ __asm__(R"(
 SYNTHTAB_FUNC synthtab_fixed_put16_v7m
 synthtab_fixed_put16_v7m:
   push {r4, r5, r6, r7, r8, lr}
-  movs r3, #0                      @ the outputs kept as they were
+  movs r3, #0                      @ the outputs clipped
   cmp r2, #1
   beq 1f
   cmp r2, #2
@@ -176,7 +178,7 @@ synthtab_fixed_put16_v7m:
 2:
   SYNTHTAB_PUTS SYNTHTAB_PUT16, 4
 3:
-  rsb r0, r3, #32
+  mov r0, r3
   pop {r4, r5, r6, r7, r8, pc}
   .size synthtab_fixed_put16_v7m, .-synthtab_fixed_put16_v7m
 
