@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-#include "kernels/fixed_kernel.h"  // Thumb1Tables
+#include "kernels/fixed_kernel.h"   // Thumb1Tables
 #include "synthesis_window_nano.h"  // generated from data/synthesis-window.txt
 
 namespace {
@@ -27,7 +27,8 @@ constexpr int32_t window(int i, int bits) {
 constexpr synthtab_fixed_tables make() {
   synthtab_fixed_tables t{};
   for (int i = 0, at = 0; i < 5; i++)
-    for (int k = 0; k < (16 >> i); k++) t.cos[at++] = synthtab::fixed::factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
+    for (int k = 0; k < (16 >> i); k++)
+      t.cos[at++] = synthtab::fixed::factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
   // The window rows as fixed.cpp reads them (kernel.h has the scheme). Row
   // j = 0..16, column c = t + s: D[32g + j] for the block of age g = c mod 16,
   // negated for odd ages. Row 32 - m (m = 1..15): D[32 (15 - c mod 16) + m],

@@ -25,8 +25,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common.h"  // SYNTHTAB_UNROLL
 #include "../extended.h"
+#include "common.h"  // SYNTHTAB_UNROLL
 
 namespace synthtab::fixed {
 
@@ -67,7 +67,8 @@ struct Thumb1Tables {
 };
 extern const Thumb1Tables kThumb1;
 #elif defined(__thumb2__) && defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
-// ARMv7-M and v8-M Mainline: the window sums in assembly (fixed_v7m.cpp).
+// ARMv7-M and v8-M Mainline: the window sums and the outputs in assembly
+// (fixed_v7m.cpp), the DCT's products by smlal.
 #define SYNTHTAB_FIXED_V7M 1
 
 // Its window (fixed_tables.cpp), synthtab_fixed_tab.win laid out for it:
@@ -82,7 +83,7 @@ extern const V7mWindow kV7mWin;
 
 #if defined(SYNTHTAB_FIXED_V7M)
 // ARMv7-M: factor c (q fraction bits) as C = c 2^(32 - q) = m 2^32 + lo, m
-// the nearest integer (0 to 10), lo signed. Then (x c + 2^(q-1)) >> q =
+// the nearest integer (1 to 10), lo signed. Then (x c + 2^(q-1)) >> q =
 // (x lo + x m 2^32 + 2^31) >> 32: one smlal onto x m, which the compiler
 // forms from shifts and adds (m is a constant once the DCT is unrolled), and
 // 2^31.
@@ -156,11 +157,15 @@ inline int32_t mul(int32_t x, int k) {
   // hi:lo = x m 2^32 + 2^31, += x lo: one smlal.
   uint32_t lo;
   if (kV7mCos.m[at] == 1) {  // most of them: x itself
-    __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %1, %2" : "=&r"(lo), "+r"(x) : "r"(kV7mCos.lo[at]));
+    __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %1, %2"
+            : "=&r"(lo), "+r"(x)
+            : "r"(kV7mCos.lo[at]));
     return x;
   }
   auto hi = static_cast<int32_t>(static_cast<uint32_t>(x) * static_cast<uint32_t>(kV7mCos.m[at]));
-  __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %2, %3" : "=&r"(lo), "+r"(hi) : "r"(x), "r"(kV7mCos.lo[at]));
+  __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %2, %3"
+          : "=&r"(lo), "+r"(hi)
+          : "r"(x), "r"(kV7mCos.lo[at]));
   return hi;
 #else
   const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
@@ -172,10 +177,9 @@ inline int32_t mul(int32_t x, int k) {
 // A subband sample rounded to kDct fraction bits, without overflow.
 inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
 
-
 // ARMv7-M with GCC: scheduling before register allocation lengthens the
-// DCT's live ranges past its 13 registers; without it, fewer spills (60.0
-// instructions a sample on a Cortex-M3 rather than 61.9).
+// DCT's live ranges past its 13 registers; without it, fewer spills (about
+// 2 instructions a sample fewer on a Cortex-M3).
 #if defined(SYNTHTAB_FIXED_V7M) && defined(__GNUC__) && !defined(__clang__)
 #pragma GCC push_options
 #pragma GCC optimize("no-schedule-insns")
@@ -220,7 +224,8 @@ SYNTHTAB_INLINE void dct_body(const int32_t *in, Out x) {
 #endif
     SYNTHTAB_UNROLL(16)
     for (int i = 0; i < h; i++) {
-      const int32_t a = Round ? round(in[i]) : in[i], b = Round ? round(in[N - 1 - i]) : in[N - 1 - i];
+      const int32_t a = Round ? round(in[i]) : in[i],
+                    b = Round ? round(in[N - 1 - i]) : in[N - 1 - i];
       sum[i] = a + b;
       dif[i] = mul<Stage>(a - b, i);
     }
@@ -251,11 +256,9 @@ inline void dct(const int32_t *in, Out x) {
 
 // The history: int32_t h[2][17][16], h[run][row][slot], written as the
 // double kernels write theirs (kernel.h), but X[n] rather than -X[n].
-// Stores the block's X[0..31] and advances the state; returns the block
-// number t (mod 16), the window's first column, and sets *run to the run
-// whose rows the window sums read.
-// Where X[n] goes: History(f)(n, X[n]) for n = 0..31 stores the block, then
-// next() advances the state and returns t.
+// History(f)(n, X[n]) for n = 0..31 stores the block; next() advances the
+// state and returns the block number t (mod 16), the window's first column;
+// run() is the run whose rows the window sums read.
 struct History {
   unsigned t, slot;
   int32_t *r, *other;  // the runs, each at the slot
@@ -267,10 +270,12 @@ struct History {
         other(state->priv_hist + ((t & 1) ^ 1) * 17 * 16 + slot),
         f(state) {}
   void operator()(int n, int32_t v) const {
-    if (n == 0) other[16 * 16] = v;
-    else if (n < 16) other[(16 - n) * 16] = v;
-    else if (n == 16) r[0] = other[0] = v;
-    else r[(n - 16) * 16] = v;
+    if (n < 16) {
+      other[(16 - n) * 16] = v;  // row 16 for n = 0
+    } else {
+      r[(n - 16) * 16] = v;
+      if (n == 16) other[0] = v;
+    }
   }
   const int32_t *run() const { return r - slot; }
   unsigned next() const {
@@ -279,6 +284,7 @@ struct History {
   }
 };
 
+// Stores the block's X[0..31] from x; returns t and sets *run.
 inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) {
   const History h(f);
   SYNTHTAB_UNROLL(32)
@@ -397,7 +403,7 @@ extern "C" size_t synthtab_fixed_put16_v7m(const int64_t *sums, int16_t *out, pt
 extern "C" size_t synthtab_fixed_put32_v7m(const int64_t *sums, int32_t *out, ptrdiff_t stride);
 
 // ARMv7-M and v8-M Mainline, in assembly (fixed_v7m.cpp): the rounding in
-// 64 bits without a branch, the clip by ssat.
+// 64 bits, the clip by ssat or a check of the top word.
 inline size_t put_all(const int64_t *sums, int16_t *out, ptrdiff_t stride) {
   return synthtab_fixed_put16_v7m(sums, out, stride);
 }
