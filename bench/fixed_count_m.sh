@@ -2,7 +2,8 @@
 # Instructions per output sample of the integer filterbank on a bare-metal
 # Cortex-M, counted under qemu-system-arm (machine mps2-an385, an386 for M4,
 # an500 for M7; semihosting)
-# one instruction per block (-singlestep -d exec,nochain): fixed_driver.c
+# one instruction per block (-singlestep -d exec,nochain; -d exec alone
+# counts the same, blocks of one instruction not being chained): fixed_driver.c
 # built against BUILD_DIR's libsynthtab.a, run for 120 blocks and for 20, and
 # the same runs with the filterbank call left out (the driver alone), so that
 # start-up and the driver's own loop drop out.

@@ -12,17 +12,22 @@ namespace {
 
 template <typename T>
 size_t block(synthtab_fixed *f, const int32_t *subbands, T *out, ptrdiff_t stride) {
+  int64_t sums[32];
+#if defined(SYNTHTAB_FIXED_V7M)
+  // The DCT reads the subbands and writes the history itself.
+  const History h(f);
+  dct<32, 0, true, const History &>(subbands, h);
+  const int32_t *const run = h.run();
+  const unsigned t = h.next();
+#else
   int32_t s[32], x[32];
   for (int k = 0; k < 32; k++) s[k] = to_dct(subbands[k]);
   dct<32, 0>(s, x);
   const int32_t *run;
   const unsigned t = store(f, x, &run);
-
-  int64_t sums[32];
+#endif
   window_sums(run, t, sums);
-  size_t clipped = 0;
-  for (int j = 0; j < 32; j++) clipped += put(sums[j], out + j * stride);
-  return clipped;
+  return put_all(sums, out, stride);
 }
 
 }  // namespace

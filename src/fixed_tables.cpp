@@ -10,20 +10,10 @@
 
 #include <cstdint>
 
-#include "extended.h"
-#include "kernels/fixed_kernel.h"  // Thumb1Tables
+#include "kernels/fixed_kernel.h"   // Thumb1Tables
 #include "synthesis_window_nano.h"  // generated from data/synthesis-window.txt
 
 namespace {
-
-// Factor k of stage i as pnts holds it (the 64-bit value rounded to a
-// 53-bit double), then rounded to `bits` fraction bits. The factor lies in
-// (0.5, 11), so the double is m * 2^e with e + bits < 0.
-constexpr int32_t factor(int stage, int k, int bits) {
-  const auto [m, e] = synthtab::extended::round53(synthtab::extended::factor(stage, k));
-  const int shift = -(e + bits);
-  return static_cast<int32_t>((m + (uint64_t{1} << (shift - 1))) >> shift);
-}
 
 // D[i] * 2^bits to the nearest integer, from the printed decimal; never a
 // tie (2^bits / 10^9 has 5^9 in its denominator), so it is also the rounding
@@ -37,7 +27,8 @@ constexpr int32_t window(int i, int bits) {
 constexpr synthtab_fixed_tables make() {
   synthtab_fixed_tables t{};
   for (int i = 0, at = 0; i < 5; i++)
-    for (int k = 0; k < (16 >> i); k++) t.cos[at++] = factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
+    for (int k = 0; k < (16 >> i); k++)
+      t.cos[at++] = synthtab::fixed::factor(i, k, SYNTHTAB_FIXED_COS_BITS + i);
   // The window rows as fixed.cpp reads them (kernel.h has the scheme). Row
   // j = 0..16, column c = t + s: D[32g + j] for the block of age g = c mod 16,
   // negated for odd ages. Row 32 - m (m = 1..15): D[32 (15 - c mod 16) + m],
@@ -118,6 +109,31 @@ constexpr Thumb1Tables make_thumb1() {
 
 constexpr Thumb1Tables kThumb1 = make_thumb1();
 static_assert(kThumb1.rest[0] != 0, "window values too far from multiples of 2^14");
+
+}  // namespace synthtab::fixed
+#endif
+
+#if defined(SYNTHTAB_FIXED_V7M)
+// The window as ARMv7-M's window sums read it (fixed_kernel.h).
+namespace synthtab::fixed {
+namespace {
+
+constexpr V7mWindow make_v7m() {
+  V7mWindow r{};
+  for (int c = 0; c < 32; c++) {
+    for (int j = 1; j < 16; j++) {
+      r.pairs[j - 1][c][0] = synthtab_fixed_tab.win[j][c];
+      r.pairs[j - 1][c][1] = synthtab_fixed_tab.win[32 - j][c];
+    }
+    r.single[0][c] = synthtab_fixed_tab.win[0][c];
+    r.single[1][c] = synthtab_fixed_tab.win[16][c];
+  }
+  return r;
+}
+
+}  // namespace
+
+constexpr V7mWindow kV7mWin = make_v7m();
 
 }  // namespace synthtab::fixed
 #endif

@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "../extended.h"
 #include "common.h"  // SYNTHTAB_UNROLL
 
 namespace synthtab::fixed {
@@ -35,6 +36,15 @@ constexpr int kDct = 24;
 // Right shifts of a window sum to the s16 and s32 formats.
 constexpr int kShift16 = kDct + SYNTHTAB_FIXED_WIN_BITS - 15;
 constexpr int kShift32 = kDct + SYNTHTAB_FIXED_WIN_BITS - 31;
+
+// Factor k of stage i as pnts holds it (the 64-bit value rounded to a
+// 53-bit double), then rounded to `bits` fraction bits. The factor lies in
+// (0.5, 11), so the double is m * 2^e with e + bits < 0.
+constexpr int32_t factor(int stage, int k, int bits) {
+  const auto [m, e] = extended::round53(extended::factor(stage, k));
+  const int shift = -(e + bits);
+  return static_cast<int32_t>((m + (uint64_t{1} << (shift - 1))) >> shift);
+}
 
 // Thumb-1 (Cortex-M0/M0+/M23) has a 32 x 32 -> 32-bit multiply alone: a
 // 64-bit product there is a call to the compiler's helper, so the products
@@ -57,8 +67,41 @@ struct Thumb1Tables {
 };
 extern const Thumb1Tables kThumb1;
 #elif defined(__thumb2__) && defined(__ARM_ARCH_PROFILE) && __ARM_ARCH_PROFILE == 'M'
-// ARMv7-M and v8-M Mainline: the window sums in assembly (fixed_v7m.cpp).
+// ARMv7-M and v8-M Mainline: the window sums and the outputs in assembly
+// (fixed_v7m.cpp), the DCT's products by smlal.
 #define SYNTHTAB_FIXED_V7M 1
+
+// Its window (fixed_tables.cpp), synthtab_fixed_tab.win laid out for it:
+// pairs[j - 1][c] = rows j and 32 - j at column c (j = 1..15), which one
+// history row serves; single[0] and [1] = rows 0 and 16.
+struct V7mWindow {
+  int32_t pairs[15][32][2];
+  int32_t single[2][32];
+};
+extern const V7mWindow kV7mWin;
+#endif
+
+#if defined(SYNTHTAB_FIXED_V7M)
+// ARMv7-M: factor c (q fraction bits) as C = c 2^(32 - q) = m 2^32 + lo, m
+// the nearest integer (1 to 10), lo signed. Then (x c + 2^(q-1)) >> q =
+// (x lo + x m 2^32 + 2^31) >> 32: one smlal onto x m, which the compiler
+// forms from shifts and adds (m is a constant once the DCT is unrolled), and
+// 2^31.
+struct V7mFactors {
+  int32_t lo[31];
+  int32_t m[31];
+};
+inline constexpr V7mFactors kV7mCos = [] {
+  V7mFactors t{};
+  for (int i = 0, at = 0; i < 5; i++)
+    for (int k = 0; k < (16 >> i); k++, at++) {
+      const int64_t c = int64_t{factor(i, k, SYNTHTAB_FIXED_COS_BITS + i)}
+                        << (32 - SYNTHTAB_FIXED_COS_BITS - i);
+      t.m[at] = static_cast<int32_t>((c + (int64_t{1} << 31)) >> 32);
+      t.lo[at] = static_cast<int32_t>(c - (int64_t{t.m[at]} << 32));
+    }
+  return t;
+}();
 #endif
 
 #if defined(SYNTHTAB_FIXED_MUL32)
@@ -108,6 +151,22 @@ inline int32_t mul(int32_t x, int k) {
   constexpr int q = SYNTHTAB_FIXED_COS_BITS + Stage;
 #if defined(SYNTHTAB_FIXED_MUL32)
   return mul_round<q>(x, kThumb1.cos[32 - (32 >> Stage) + k]);
+#elif defined(SYNTHTAB_FIXED_V7M)
+  static_assert(q <= 32);
+  const int at = 32 - (32 >> Stage) + k;
+  // hi:lo = x m 2^32 + 2^31, += x lo: one smlal.
+  uint32_t lo;
+  if (kV7mCos.m[at] == 1) {  // most of them: x itself
+    __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %1, %2"
+            : "=&r"(lo), "+r"(x)
+            : "r"(kV7mCos.lo[at]));
+    return x;
+  }
+  auto hi = static_cast<int32_t>(static_cast<uint32_t>(x) * static_cast<uint32_t>(kV7mCos.m[at]));
+  __asm__("mov %0, #0x80000000\n\tsmlal %0, %1, %2, %3"
+          : "=&r"(lo), "+r"(hi)
+          : "r"(x), "r"(kV7mCos.lo[at]));
+  return hi;
 #else
   const int32_t c = synthtab_fixed_tab.cos[32 - (32 >> Stage) + k];
   const int64_t p = int64_t{x} * c;
@@ -115,50 +174,123 @@ inline int32_t mul(int32_t x, int k) {
 #endif
 }
 
+// A subband sample rounded to kDct fraction bits, without overflow.
+inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
+
+// ARMv7-M with GCC: scheduling before register allocation lengthens the
+// DCT's live ranges past its 13 registers; without it, fewer spills (about
+// 2 instructions a sample fewer on a Cortex-M3).
+#if defined(SYNTHTAB_FIXED_V7M) && defined(__GNUC__) && !defined(__clang__)
+#pragma GCC push_options
+#pragma GCC optimize("no-schedule-insns")
+#define SYNTHTAB_FIXED_POP_OPTIONS 1
+#endif
+
+// X[n] = v into an array, or through a function object out(n, v).
+inline void set(int32_t *x, int n, int32_t v) { x[n] = v; }
+template <typename Out>
+inline void set(const Out &out, int n, int32_t v) {
+  out(n, v);
+}
+
 // x[k] = X[k] of in[0..N-1] by halving, as kernel.h describes: the DCTs of
-// the sums and of the scaled differences, interleaved.
-template <int N, int Stage>
-inline void dct(const int32_t *in, int32_t *x) {
+// the sums and of the scaled differences, interleaved. Round: in[] are
+// subband samples, rounded to kDct bits here (to_dct).
+template <int N, int Stage, bool Round = false, typename Out = int32_t *>
+inline void dct(const int32_t *in, Out x);
+
+// ARMv7-M: DCTs up to this size inlined into their caller keep their values
+// in registers rather than passing them through memory.
+#if defined(SYNTHTAB_FIXED_V7M)
+constexpr int kDctInline = 8;
+#else
+constexpr int kDctInline = 0;
+#endif
+
+template <int N, int Stage, bool Round = false, typename Out = int32_t *>
+SYNTHTAB_INLINE void dct_body(const int32_t *in, Out x) {
   if constexpr (N == 1) {
-    x[0] = in[0];
+    set(x, 0, in[0]);
   } else {
     constexpr int h = N / 2;
     int32_t sum[h], dif[h], u[h], v[h];
+#if defined(SYNTHTAB_FIXED_V7M)
+    // to_dct() as (s >> 5) + 1, one add with 1 in a register, then >> 1.
+    int32_t one = 1;
+    if constexpr (Round) __asm__("" : "+r"(one));
+    const auto round = [one](int32_t s) { return ((s >> (kIn - kDct - 1)) + one) >> 1; };
+#else
+    const auto round = to_dct;
+#endif
     SYNTHTAB_UNROLL(16)
     for (int i = 0; i < h; i++) {
-      sum[i] = in[i] + in[N - 1 - i];
-      dif[i] = mul<Stage>(in[i] - in[N - 1 - i], i);
+      const int32_t a = Round ? round(in[i]) : in[i],
+                    b = Round ? round(in[N - 1 - i]) : in[N - 1 - i];
+      sum[i] = a + b;
+      dif[i] = mul<Stage>(a - b, i);
     }
-    dct<h, Stage + 1>(sum, u);
-    dct<h, Stage + 1>(dif, v);
+    if constexpr (h <= kDctInline) {
+      dct_body<h, Stage + 1>(sum, u);
+      dct_body<h, Stage + 1>(dif, v);
+    } else {
+      dct<h, Stage + 1>(sum, u);
+      dct<h, Stage + 1>(dif, v);
+    }
     SYNTHTAB_UNROLL(16)
     for (int k = 0; k < h; k++) {
-      x[2 * k] = u[k];
-      x[2 * k + 1] = k + 1 < h ? v[k] + v[k + 1] : v[k];
+      set(x, 2 * k, u[k]);
+      set(x, 2 * k + 1, k + 1 < h ? v[k] + v[k + 1] : v[k]);
     }
   }
 }
 
-// A subband sample rounded to kDct fraction bits, without overflow.
-inline int32_t to_dct(int32_t s) { return ((s >> (kIn - kDct - 1)) + 1) >> 1; }
+template <int N, int Stage, bool Round, typename Out>
+inline void dct(const int32_t *in, Out x) {
+  dct_body<N, Stage, Round>(in, x);
+}
+
+#if defined(SYNTHTAB_FIXED_POP_OPTIONS)
+#pragma GCC pop_options
+#undef SYNTHTAB_FIXED_POP_OPTIONS
+#endif
 
 // The history: int32_t h[2][17][16], h[run][row][slot], written as the
 // double kernels write theirs (kernel.h), but X[n] rather than -X[n].
-// Stores the block's X[0..31] and advances the state; returns the block
-// number t (mod 16), the window's first column, and sets *run to the run
-// whose rows the window sums read.
+// History(f)(n, X[n]) for n = 0..31 stores the block; next() advances the
+// state and returns the block number t (mod 16), the window's first column;
+// run() is the run whose rows the window sums read.
+struct History {
+  unsigned t, slot;
+  int32_t *r, *other;  // the runs, each at the slot
+  synthtab_fixed *f;
+  explicit History(synthtab_fixed *state)
+      : t(state->priv_t & 15),
+        slot((16 - t) & 15),
+        r(state->priv_hist + (t & 1) * 17 * 16 + slot),
+        other(state->priv_hist + ((t & 1) ^ 1) * 17 * 16 + slot),
+        f(state) {}
+  void operator()(int n, int32_t v) const {
+    if (n < 16) {
+      other[(16 - n) * 16] = v;  // row 16 for n = 0
+    } else {
+      r[(n - 16) * 16] = v;
+      if (n == 16) other[0] = v;
+    }
+  }
+  const int32_t *run() const { return r - slot; }
+  unsigned next() const {
+    f->priv_t = (t + 1) & 15;
+    return t;
+  }
+};
+
+// Stores the block's X[0..31] from x; returns t and sets *run.
 inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) {
-  const unsigned t = f->priv_t & 15, p = t & 1, slot = (16 - t) & 15;
-  int32_t *const r = f->priv_hist + p * 17 * 16, *const other = f->priv_hist + (p ^ 1) * 17 * 16;
-  other[16 * 16 + slot] = x[0];
-  SYNTHTAB_UNROLL(15)
-  for (int n = 1; n < 16; n++) other[(16 - n) * 16 + slot] = x[n];
-  r[slot] = other[slot] = x[16];
-  SYNTHTAB_UNROLL(15)
-  for (int n = 17; n < 32; n++) r[(n - 16) * 16 + slot] = x[n];
-  f->priv_t = (t + 1) & 15;
-  *run = r;
-  return t;
+  const History h(f);
+  SYNTHTAB_UNROLL(32)
+  for (int n = 0; n < 32; n++) h(n, x[n]);
+  *run = h.run();
+  return h.next();
 }
 
 // Output j (0..31) of the block sums window row j from column t against
@@ -167,11 +299,12 @@ inline unsigned store(synthtab_fixed *f, const int32_t *x, const int32_t **run) 
 // them. Outputs j and 32 - j read the same history row, so they are summed
 // together and each history value is loaded once.
 #if defined(SYNTHTAB_FIXED_V7M)
-extern "C" void synthtab_fixed_window_v7m(const int32_t *w, const int32_t *run, int64_t *sums);
+extern "C" void synthtab_fixed_window_v7m(const int32_t *pairs, const int32_t *run, int64_t *sums,
+                                          const int32_t *single);
 
 // The 32 window sums of a block, s[j] for output j.
 inline void window_sums(const int32_t *run, unsigned t, int64_t *s) {
-  synthtab_fixed_window_v7m(synthtab_fixed_tab.win[0] + t, run, s);
+  synthtab_fixed_window_v7m(kV7mWin.pairs[0][t], run, s, kV7mWin.single[0] + t);
 }
 #elif !defined(SYNTHTAB_FIXED_MUL32)
 // The 32 window sums of a block, s[j] for output j.
@@ -263,6 +396,29 @@ inline int put(int64_t acc, int32_t *out) {
   return 0;
 #endif
 }
+
+// The 32 outputs of a block from its window sums; returns how many clipped.
+#if defined(SYNTHTAB_FIXED_V7M)
+extern "C" size_t synthtab_fixed_put16_v7m(const int64_t *sums, int16_t *out, ptrdiff_t stride);
+extern "C" size_t synthtab_fixed_put32_v7m(const int64_t *sums, int32_t *out, ptrdiff_t stride);
+
+// ARMv7-M and v8-M Mainline, in assembly (fixed_v7m.cpp): the rounding in
+// 64 bits, the clip by ssat or a check of the top word.
+inline size_t put_all(const int64_t *sums, int16_t *out, ptrdiff_t stride) {
+  return synthtab_fixed_put16_v7m(sums, out, stride);
+}
+
+inline size_t put_all(const int64_t *sums, int32_t *out, ptrdiff_t stride) {
+  return synthtab_fixed_put32_v7m(sums, out, stride);
+}
+#else
+template <typename T>
+size_t put_all(const int64_t *sums, T *out, ptrdiff_t stride) {
+  size_t clipped = 0;
+  for (int j = 0; j < 32; j++) clipped += put(sums[j], out + j * stride);
+  return clipped;
+}
+#endif
 
 }  // namespace synthtab::fixed
 
