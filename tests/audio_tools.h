@@ -50,6 +50,13 @@ else:
     f.close()
 )";
 
+// v as `bytes` bytes, little-endian or, where big is set, big-endian.
+inline std::string bytes_of(uint64_t v, int bytes, bool big = false) {
+  std::string s;
+  for (int i = 0; i < bytes; i++) s += static_cast<char>(v >> (8 * (big ? bytes - 1 - i : i)));
+  return s;
+}
+
 // A file of little-endian float64 samples (raw or subbands without a header).
 inline std::vector<double> read_f64(const std::string &path) {
   const std::string bytes = slurp(path);
