@@ -328,46 +328,32 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
 // file, OUTPUT untouched.
 TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
   std::vector<std::pair<std::string, std::string>> cases;
-  // Header cut points: inside RIFF, the fmt chunk, the data chunk's header.
-  if (!made_by_tools("whole.wav", noise(44100, 3), 2, 2).empty()) {
-    const std::string wav = slurp(at("whole.wav"));
-    for (int cut : {0, 4, 11, 12, 20, 35, 36, 40, 43})
-      cases.push_back({"cut" + std::to_string(cut) + ".wav", wav.substr(0, cut)});
-    std::string claim = wav.substr(0, 44 + 1000);  // a data chunk of 2^32 - 4 bytes
-    claim.replace(40, 4, std::string("\xFC\xFF\xFF\xFF", 4));
-    cases.push_back({"claim.wav", claim});
-    std::string partial = wav;  // a data chunk stating a partial frame
-    partial[40] = static_cast<char>(partial[40] - 2);
-    cases.push_back({"partial.wav", partial});
-    cases.push_back({"half.wav", wav.substr(0, wav.size() / 2)});
-    cases.push_back({"frame.wav", wav.substr(0, wav.size() - 1)});  // cut mid-frame
-  }
-  if (!made_by_tools("whole.aiff", noise(44100, 4), 2, 2).empty()) {
-    const std::string aiff = slurp(at("whole.aiff"));
-    for (std::size_t cut : {std::size_t{20}, std::size_t{40}, aiff.size() / 2, aiff.size() - 1})
-      cases.push_back({"cut" + std::to_string(cut) + ".aiff", aiff.substr(0, cut)});
-  }
-  if (built("flac") && !made_by_tools("whole.flac", noise(44100, 2), 2, 2).empty()) {
-    const std::string flac = slurp(at("whole.flac"));
-    std::string crc = flac, md5 = flac;
-    crc.replace(crc.size() / 2, 64, std::string(64, '\0'));
-    md5[30] = static_cast<char>(md5[30] ^ 1);  // STREAMINFO's MD5 sum
-    for (std::size_t cut : {std::size_t{20}, std::size_t{41}, flac.size() / 2, flac.size() - 1})
-      cases.push_back({"cut" + std::to_string(cut) + ".flac", flac.substr(0, cut)});
-    cases.push_back({"crc.flac", crc});
-    cases.push_back({"md5.flac", md5});
-  }
-  if (built("ogg") && !made_by_tools("whole.ogg", noise(44100, 5), 2, 2).empty()) {
-    const std::string ogg = slurp(at("whole.ogg"));
-    for (int k = 1; k < 16; k++) {  // cut points from the header pages to the last page
-      const std::size_t cut = k < 4 ? 40 * k * k : ogg.size() * (k - 3) / 13;
-      if (cut < ogg.size()) cases.push_back({"cut" + std::to_string(cut) + ".ogg", ogg.substr(0, cut)});
+  const auto with = [](std::string s, std::size_t at, const std::string &b) { return s.replace(at, b.size(), b); };
+  const auto flip = [](char c, int bits) { return std::string(1, static_cast<char>(c ^ bits)); };
+  uint64_t seed = 2;
+  for (const std::string ext : {"wav", "aiff", "flac", "ogg"}) {
+    if (!built(ext) || made_by_tools("whole." + ext, noise(44100, seed++), 2, 2).empty()) continue;
+    const std::string w = slurp(at("whole." + ext));
+    const std::size_t n = w.size();
+    // Cut: in the header (WAV: inside RIFF, the fmt chunk, the data chunk's
+    // header), half way, mid-frame; Ogg from the header pages to the last page.
+    std::vector<std::size_t> cuts = {n / 2, n - 1};
+    if (ext == "wav") cuts.insert(cuts.end(), {0, 4, 11, 12, 20, 35, 36, 40, 43});
+    if (ext == "aiff") cuts.insert(cuts.end(), {20, 40});
+    if (ext == "flac") cuts.insert(cuts.end(), {20, 41});
+    if (ext == "ogg") cuts = {40, 160, 360};
+    for (int k = 1; ext == "ogg" && k < 13; k++) cuts.push_back(n * k / 13);
+    for (std::size_t cut : cuts) cases.push_back({"cut" + std::to_string(cut) + "." + ext, w.substr(0, cut)});
+    if (ext == "wav") {  // data chunks of 2^32 - 4 bytes, and of a partial frame
+      cases.push_back({"claim.wav", with(w.substr(0, 44 + 1000), 40, "\xFC\xFF\xFF\xFF")});
+      cases.push_back({"partial.wav", with(w, 40, std::string(1, static_cast<char>(w[40] - 2)))});
     }
-    for (int k = 1; k < 12; k++) {  // single flipped bytes across the audio pages
-      std::string flipped = ogg;
-      flipped[flipped.size() * k / 12] ^= 0x10;
-      cases.push_back({"flip" + std::to_string(k) + ".ogg", flipped});
+    if (ext == "flac") {  // a frame's CRC, STREAMINFO's MD5 sum
+      cases.push_back({"crc.flac", with(w, n / 2, std::string(64, '\0'))});
+      cases.push_back({"md5.flac", with(w, 30, flip(w[30], 1))});
     }
+    for (int k = 1; ext == "ogg" && k < 12; k++)  // single flipped bytes across the audio pages
+      cases.push_back({"flip" + std::to_string(k) + ".ogg", with(w, n * k / 12, flip(w[n * k / 12], 0x10))});
   }
   for (const auto &[name, bytes] : cases) {
     SCOPED_TRACE(name);
