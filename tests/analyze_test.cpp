@@ -233,8 +233,9 @@ TEST_F(AnalyzeTest, SubbandFilesCarryChannelsAndRate) {
 
   // render - | analyze -: the stream's WAV header states no sizes, and is whole.
   ASSERT_EQ(tool({"analyze", at("out.wav"), at("want.sub")}).status, 0);
-  const Outcome p = piped(at("x.sub"), {"/bin/sh", "-c", "\"$0\" render --format=wav - - | \"$0\" analyze - \"$1\"",
-                                        SYNTHTAB_CLI, at("piped.sub")});
+  const Outcome p = piped(
+      at("x.sub"), {"/bin/sh", "-c", "\"$0\" render --format=wav - - | \"$0\" analyze - \"$1\"",
+                    SYNTHTAB_CLI, at("piped.sub")});
   EXPECT_EQ(p.status, 0) << p.err;
   EXPECT_TRUE(slurp(at("piped.sub")) == slurp(at("want.sub")));
 }
@@ -261,31 +262,41 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
     return d;
   };
   const auto chunk = [](const std::string &id, const std::string &body, bool big = false) {
-    return id + bytes_of(body.size(), 4, big) + body + (body.size() % 2 ? std::string(1, '\0') : "");
+    return id + bytes_of(body.size(), 4, big) + body +
+           (body.size() % 2 ? std::string(1, '\0') : "");
   };
   const auto fmt = [&](int tag, int bytes, bool extensible) {
-    return chunk("fmt ", bytes_of(extensible ? 0xFFFE : tag, 2) + bytes_of(2, 2) + bytes_of(44100, 4) +
-                             bytes_of(44100 * 2 * bytes, 4) + bytes_of(2 * bytes, 2) + bytes_of(8 * bytes, 2) +
-                             (extensible ? bytes_of(22, 2) + bytes_of(8 * bytes, 2) + bytes_of(3, 4) +
-                                               bytes_of(tag, 2) + std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14)
-                                         : ""));  // channel mask 3, then the GUID's tail
+    return chunk(
+        "fmt ",
+        bytes_of(extensible ? 0xFFFE : tag, 2) + bytes_of(2, 2) + bytes_of(44100, 4) +
+            bytes_of(44100 * 2 * bytes, 4) + bytes_of(2 * bytes, 2) + bytes_of(8 * bytes, 2) +
+            (extensible
+                 ? bytes_of(22, 2) + bytes_of(8 * bytes, 2) + bytes_of(3, 4) + bytes_of(tag, 2) +
+                       std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14)
+                 : ""));  // channel mask 3, then the GUID's tail
   };
   const auto riff = [&](const std::string &chunks, uint32_t size = 0) {
     return "RIFF" + bytes_of(size ? size : 4 + chunks.size(), 4) + "WAVE" + chunks;
   };
-  const auto data_of = [&](const std::string &d, uint32_t size) { return "data" + bytes_of(size, 4) + d; };
+  const auto data_of = [&](const std::string &d, uint32_t size) {
+    return "data" + bytes_of(size, 4) + d;
+  };
   const auto aiff = [&](const std::string &type, int bytes, bool real, bool big) {
-    const std::string comm = bytes_of(2, 2, true) + bytes_of(3000, 4, true) + bytes_of(8 * bytes, 2, true) +
+    const std::string comm = bytes_of(2, 2, true) + bytes_of(3000, 4, true) +
+                             bytes_of(8 * bytes, 2, true) +
                              std::string("\x40\x0E\xAC\x44\0\0\0\0\0\0", 10) +  // 44100 as 80 bits
                              (type.empty() ? "" : type + std::string("\x04name\0", 6));
-    return chunk("FORM", (type.empty() ? "AIFF" : "AIFC" + chunk("FVER", "\xA2\x80\x51\x40", true)) +
-                             chunk("COMM", comm, true) + chunk("NAME", "odd", true) +
-                             chunk("SSND", std::string(8, '\0') + samples(bytes, real, big), true), true);
+    return chunk("FORM",
+                 (type.empty() ? "AIFF" : "AIFC" + chunk("FVER", "\xA2\x80\x51\x40", true)) +
+                     chunk("COMM", comm, true) + chunk("NAME", "odd", true) +
+                     chunk("SSND", std::string(8, '\0') + samples(bytes, real, big), true),
+                 true);
   };
   const std::string s16 = samples(2, false, false), odd = chunk("LIST", "odd");
   const auto rf64 = [&](uint64_t data_size) {  // 0: a ds64 that states no data size either
     return "RF64" + bytes_of(0xFFFFFFFF, 4) + "WAVE" +
-           chunk("ds64", bytes_of(0, 8) + bytes_of(data_size, 8) + bytes_of(3000, 8) + bytes_of(0, 4)) +
+           chunk("ds64",
+                 bytes_of(0, 8) + bytes_of(data_size, 8) + bytes_of(3000, 8) + bytes_of(0, 4)) +
            fmt(1, 2, false) + data_of(s16, 0xFFFFFFFF);
   };
   const std::vector<std::pair<std::string, std::string>> kinds = {
@@ -325,7 +336,9 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
 // file, OUTPUT untouched.
 TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
   std::vector<std::pair<std::string, std::string>> cases;
-  const auto with = [](std::string s, std::size_t at, const std::string &b) { return s.replace(at, b.size(), b); };
+  const auto with = [](std::string s, std::size_t at, const std::string &b) {
+    return s.replace(at, b.size(), b);
+  };
   const auto flip = [](char c, int bits) { return std::string(1, static_cast<char>(c ^ bits)); };
   uint64_t seed = 2;
   for (const std::string ext : {"wav", "aiff", "flac", "ogg"}) {
@@ -340,7 +353,8 @@ TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
     if (ext == "flac") cuts.insert(cuts.end(), {20, 41});
     if (ext == "ogg") cuts = {40, 160, 360};
     for (int k = 1; ext == "ogg" && k < 13; k++) cuts.push_back(n * k / 13);
-    for (std::size_t cut : cuts) cases.push_back({"cut" + std::to_string(cut) + "." + ext, w.substr(0, cut)});
+    for (std::size_t cut : cuts)
+      cases.push_back({"cut" + std::to_string(cut) + "." + ext, w.substr(0, cut)});
     if (ext == "wav") {  // data chunks of 2^32 - 4 bytes, and of a partial frame
       cases.push_back({"claim.wav", with(w.substr(0, 44 + 1000), 40, "\xFC\xFF\xFF\xFF")});
       cases.push_back({"partial.wav", with(w, 40, std::string(1, static_cast<char>(w[40] - 2)))});
@@ -350,7 +364,8 @@ TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
       cases.push_back({"md5.flac", with(w, 30, flip(w[30], 1))});
     }
     for (int k = 1; ext == "ogg" && k < 12; k++)  // single flipped bytes across the audio pages
-      cases.push_back({"flip" + std::to_string(k) + ".ogg", with(w, n * k / 12, flip(w[n * k / 12], 0x10))});
+      cases.push_back(
+          {"flip" + std::to_string(k) + ".ogg", with(w, n * k / 12, flip(w[n * k / 12], 0x10))});
   }
   for (const auto &[name, bytes] : cases) {
     SCOPED_TRACE(name);
@@ -360,7 +375,8 @@ TEST_F(AnalyzeTest, CutOrDamagedInputIsRefused) {
       const Outcome r = analyze(at(name), at("out.sub"), pipe);
       EXPECT_EQ(r.status, 2) << pipe;
       EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-      EXPECT_NE(r.err.find(pipe ? "'-'" : "'" + at(name).substr(0, 40)), std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(pipe ? "'-'" : "'" + at(name).substr(0, 40)), std::string::npos)
+          << r.err;
       EXPECT_NE(r.err.find(": expected "), std::string::npos) << r.err;
       EXPECT_EQ(r.err.find("not Vorbis"), std::string::npos) << r.err;  // cut, not foreign
       EXPECT_EQ(slurp(at("out.sub")), "keep");
@@ -436,7 +452,8 @@ TEST_F(AnalyzeTest, StreamsAreNeverCopiedAside) {
   ASSERT_EQ(tool({"analyze", at("far.wav"), at("file.sub")}).status, 0);
   fs::create_directory(at("tmp"));
   for (const std::string tmp : {"tmp", "missing"}) {
-    const Outcome r = piped(at("far.wav"), {"env", "TMPDIR=" + at(tmp), SYNTHTAB_CLI, "analyze", "-", at("pipe.sub")});
+    const Outcome r = piped(
+        at("far.wav"), {"env", "TMPDIR=" + at(tmp), SYNTHTAB_CLI, "analyze", "-", at("pipe.sub")});
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(slurp(at("pipe.sub")) == slurp(at("file.sub")));
   }
@@ -457,12 +474,15 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
       << std::string("RIFF\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\xFF\xFF\x44\xAC\0\0"
                      "\0\0\0\0\xFF\xFF\x08\0data\0\0\0\0", 44);
   const char *outputs[] = {"o", "o.wav", "o.FLAC", "o.aif", "o.aiff", "o.ogg", "o.oga"};
-  std::vector<std::pair<std::vector<std::string>, std::string>> cases = {  // and what the line says
+  // The arguments, and what the line says.
+  std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
       {{at("notes.txt")}, ": usage"},
       {{"--frobnicate", at("notes.txt"), at("o")}, ": usage"},
       {{at("wide.wav"), at("o")}, "65535 channels: expected at most 256"}};
-  for (const char *in : {"notes.txt", "tagged", "frames", "in.sub"}) cases.push_back({{at(in), at("o")}, ": expected"});
-  for (const char *o : outputs) cases.push_back({{at("missing.wav"), at(o)}, o[1] ? "named as audio" : ": expected"});
+  for (const char *in : {"notes.txt", "tagged", "frames", "in.sub"})
+    cases.push_back({{at(in), at("o")}, ": expected"});
+  for (const char *o : outputs)
+    cases.push_back({{at("missing.wav"), at(o)}, o[1] ? "named as audio" : ": expected"});
   for (const auto &[args, says] : cases) {
     SCOPED_TRACE(args[0] + " " + args.back());
     std::vector<std::string> cmd{"analyze"};
@@ -482,7 +502,8 @@ TEST_F(AnalyzeTest, BadInputExits2WithOneLineAndNoOutput) {
     EXPECT_NE(r.err.find("which this build does not read"), std::string::npos) << r.err;
   }
   // Tagged input, from a pipe: refused before anything is written or copied.
-  const Outcome r = piped(at("tagged"), {"env", "TMPDIR=" + at("no-tmp"), SYNTHTAB_CLI, "analyze", "-", at("o")});
+  const Outcome r =
+      piped(at("tagged"), {"env", "TMPDIR=" + at("no-tmp"), SYNTHTAB_CLI, "analyze", "-", at("o")});
   EXPECT_EQ(r.status, 2);
   EXPECT_NE(r.err.find(std::string("expected WAV, RF64, AIFF") + (built("flac") ? ", FLAC" : "") +
                        (built("ogg") ? ", Ogg Vorbis" : "") + ", subband files and .npy"),

@@ -98,8 +98,9 @@ inline ToolAudio read_with_tools(const std::string &path, const std::string &scr
   const bool coded = magic == "fLaC" || magic == "OggS";
   const std::string wav = coded ? scratch + "/decoded-by-tool.wav" : path;
   if (coded) {
-    a.error = run_other(magic == "fLaC" ? std::vector<std::string>{"flac", "-d", "-s", "-f", "-o", wav, path}
-                                        : std::vector<std::string>{"oggdec", "-Q", "-o", wav, path});
+    a.error = run_other(magic == "fLaC"
+                            ? std::vector<std::string>{"flac", "-d", "-s", "-f", "-o", wav, path}
+                            : std::vector<std::string>{"oggdec", "-Q", "-o", wav, path});
     if (!a.error.empty()) return a;
   }
   Outcome o;
@@ -133,13 +134,16 @@ inline std::string write_with_tools(const std::string &path, int channels, long 
   const bool aiff = ext == ".aif" || ext == ".aiff", coded = ext == ".flac" || ext == ".ogg";
   std::string bytes;
   for (int32_t s : v) bytes += bytes_of(width == 1 && !aiff ? s + 128 : s, width, aiff);
-  const std::string raw = scratch + "/samples-for-tool.raw", made = coded ? scratch + "/made-by-python.wav" : path;
+  const std::string raw = scratch + "/samples-for-tool.raw",
+                    made = coded ? scratch + "/made-by-python.wav" : path;
   std::ofstream(raw, std::ios::binary) << bytes;
-  const std::string why = run_other({"python3", "-c", kAudioPy, "write", made, std::to_string(channels),
-                                     std::to_string(rate), std::to_string(width), raw});
+  const std::string why =
+      run_other({"python3", "-c", kAudioPy, "write", made, std::to_string(channels),
+                 std::to_string(rate), std::to_string(width), raw});
   if (!why.empty() || !coded) return why;
-  return run_other(ext == ".flac" ? std::vector<std::string>{"flac", "-s", "-f", "-5", "-o", path, made}
-                                  : std::vector<std::string>{"oggenc", "-Q", "-q", "6", "-o", path, made});
+  return run_other(ext == ".flac"
+                       ? std::vector<std::string>{"flac", "-s", "-f", "-5", "-o", path, made}
+                       : std::vector<std::string>{"oggenc", "-Q", "-q", "6", "-o", path, made});
 }
 
 // Whether the tool at cli was built with format ("flac", "ogg"; any other is

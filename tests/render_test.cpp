@@ -367,9 +367,12 @@ TEST_F(RenderTest, EachMistakeHasItsOwnLine) {
   }
 
   // Audio of every kind as INPUT, from a file and from a pipe.
-  const std::string wav_tail("\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 40);
-  for (const std::string &audio : {"RIFF" + wav_tail, "RF64" + wav_tail, std::string("FORM\0\0\0\x20" "AIFFCOMM", 16),
-                                   std::string("fLaC\0\0\0\x22", 8), std::string("OggS\0\x02", 6)}) {
+  const std::string wav_tail(
+      "\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+      40);
+  for (const std::string &audio :
+       {"RIFF" + wav_tail, "RF64" + wav_tail, std::string("FORM\0\0\0 AIFFCOMM", 16),
+        std::string("fLaC\0\0\0\x22", 8), std::string("OggS\0\x02", 6)}) {
     SCOPED_TRACE(audio.substr(0, 4));
     std::ofstream(dir_ / "audio", std::ios::binary) << audio << std::string(8 * 32 * 64, '\0');
     for (const bool pipe : {false, true}) {
@@ -442,7 +445,8 @@ TEST_F(RenderTest, OutputKinds) {
       EXPECT_NE(want.substr(26, 16), std::string(16, '\0'));
       std::ofstream(at("stream"), std::ios::binary) << drain.join();
       for (const char *name : {"file", "stream"})
-        EXPECT_TRUE(!have_program("flac") || spawn({"flac", "-t", "-s", at(name)}).status == 0) << name;
+        EXPECT_TRUE(!have_program("flac") || spawn({"flac", "-t", "-s", at(name)}).status == 0)
+            << name;
       fs::remove(at("stream"));
     }
     for (const std::string &p : {pipe, from_pipe, to_pipe}) fs::remove(p);

@@ -60,15 +60,18 @@ inline void run_blocks(Bank bank, void *p, long first, long count, std::string &
     for (int i = 0; i < 32; i++) x[i] = input(n, i);
     for (int i = 0; i < 32; i++) sub[i] = static_cast<int32_t>(std::lround(x[i] * (1 << 30)));
     if (bank == Bank::synth && n % 3 == 0)
-      emit<double>(bytes, stride, [&](double *o) { return synthtab_synth_f64(s, x, o, stride), 0; });
+      emit<double>(bytes, stride,
+                   [&](double *o) { return synthtab_synth_f64(s, x, o, stride), 0; });
     else if (bank == Bank::synth && n % 3 == 1)
       emit<float>(bytes, stride, [&](float *o) { return synthtab_synth_f32(s, x, o, stride), 0; });
     else if (bank == Bank::synth)
       emit<int16_t>(bytes, stride, [&](int16_t *o) { return synthtab_synth_s16(s, x, o, stride); });
     else if (bank == Bank::fixed && n % 2)
-      emit<int16_t>(bytes, stride, [&](int16_t *o) { return synthtab_fixed_s16(f, sub, o, stride); });
+      emit<int16_t>(bytes, stride,
+                    [&](int16_t *o) { return synthtab_fixed_s16(f, sub, o, stride); });
     else if (bank == Bank::fixed)
-      emit<int32_t>(bytes, stride, [&](int32_t *o) { return synthtab_fixed_s32(f, sub, o, stride); });
+      emit<int32_t>(bytes, stride,
+                    [&](int32_t *o) { return synthtab_fixed_s32(f, sub, o, stride); });
     else  // the analysis reads at the stride and writes 32 subbands
       emit<double>(bytes, stride, [&](double *in) {
         double out[32];

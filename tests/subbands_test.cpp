@@ -32,8 +32,8 @@ std::string dict(const std::string &shape, const std::string &descr = "'<f8'",
   return "{'descr': " + descr + ", 'fortran_order': " + fortran + ", 'shape': " + shape + ", }";
 }
 std::string tagged(uint64_t version, uint64_t size, uint64_t channels, uint64_t rate) {
-  return "SYNTHSUB" + bytes_of(version, 2) + bytes_of(size, 2) + bytes_of(channels, 4) + bytes_of(rate, 4) +
-         std::string(size > 20 ? size - 20 : 0, '\0');
+  return "SYNTHSUB" + bytes_of(version, 2) + bytes_of(size, 2) + bytes_of(channels, 4) +
+         bytes_of(rate, 4) + std::string(size > 20 ? size - 20 : 0, '\0');
 }
 
 // "ok CHANNELS BLOCKS" (.npy), "ok CHANNELS RATE" or "ok raw", or the refusal.
@@ -223,7 +223,8 @@ for i in range(int(sys.argv[2])):
     print('no')
 )";
   const Outcome r = spawn({"/bin/sh", "-c",  // the first Python that has NumPy
-                           "for p in python3 /usr/bin/python3; do $p -c 'import numpy' && exec $p \"$0/judge.py\" \"$0\" $1; done; exit 1",
+                           "for p in python3 /usr/bin/python3; do $p -c 'import numpy' && exec $p "
+                           "\"$0/judge.py\" \"$0\" $1; done; exit 1",
                            dir, std::to_string(headers.size())});
   fs::remove_all(dir);
   if (r.status != 0) GTEST_SKIP() << "no NumPy to compare with";
