@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -284,7 +285,7 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   fs::create_directory(dir_ / "sub");
   fs::create_symlink("in.sub", dir_ / "link");
   const std::string i = in.string(), o = out.string();
-  const std::vector<std::vector<std::string>> cases = {
+  std::vector<std::vector<std::string>> cases = {
       {"render", at("odd.sub"), o},         // not whole blocks
       {"render", "--channels", "2", i, o},  // not whole stereo blocks
       {"render", "--format", "wav", at("odd.sub"), o},
@@ -310,6 +311,23 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
       {"render"},
       {"render", i, o, o},
   };
+  // Mistakes with a line of their own: what it says, and what it must not name.
+  std::ofstream(dir_ / "huge.sub", std::ios::binary)  // 2147483647 Hz
+      << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
+      << std::string(12 + 8 * 64, '\0');
+  const std::map<std::vector<std::string>, std::pair<std::string, std::string>> own = {
+      {{"render", "--fixed", i, at("o.f64")}, {"--fixed makes integer audio with a header", "--scale"}},
+      {{"render", "--fixed", i, at("o.ogg")}, {"which Vorbis does not take", "--scale"}},
+      {{"render", "--fixed", "--sample=f32", i, at("o.wav")}, {"expected --sample s16 or s24", "--scale"}},
+      {{"render", "--fixed", "--scale=5", i, at("o.wav")}, {"expected no --scale", "Vorbis"}},
+      {{"render", "--sample=s24", i, at("o.f64")}, {"--sample needs audio with a header", "--rate"}},
+      {{"render", "--rate=48000", i, at("o.f64")}, {"--rate needs audio with a header", "--sample"}},
+      {{"render", "--sample=s16", i, at("o.ogg")}, {"--sample does not apply to Vorbis", "--rate"}},
+      // A byte rate past what a WAV header states: refused before anything is written.
+      {{"render", "--rate=2147483647", "--sample=s24", i, at("o.wav")}, {"byte rate", ""}},
+      {{"render", at("huge.sub"), at("o.wav")}, {"byte rate", ""}},
+  };
+  for (const auto &k : own) cases.push_back(k.first);
   for (const auto &args : cases) {
     std::string line;
     for (const auto &a : args) line += a + " ";
@@ -321,7 +339,12 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
     EXPECT_EQ(r.err.rfind("synthtab: ", 0), 0u) << r.err;
     EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage: ") != r.err.npos)
         << r.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub", "link"}));
+    if (own.count(args)) {
+      const auto &[says, never] = own.at(args);
+      EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+      EXPECT_TRUE(never.empty() || r.err.find(never) == r.err.npos) << r.err;
+    }
+    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub", "link", "huge.sub"}));
     EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
     EXPECT_TRUE(slurp(in) == input);
   }
@@ -332,41 +355,9 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   EXPECT_EQ(slurp(out), "keep");
 }
 
-// Each mistake of the command line gets a line of its own that names it, and
-// only it; audio as INPUT is refused whatever its kind, pointing to analyze.
-TEST_F(RenderTest, EachMistakeHasItsOwnLine) {
-  subbands("in.sub", 3, 1, 1.0, 1);
-  std::ofstream(dir_ / "huge.sub", std::ios::binary)
-      << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
-      << std::string(12 + 8 * 64, '\0');
-  const std::string i = at("in.sub");
-  struct Case {
-    std::vector<std::string> args;
-    std::string says, never;  // in the line; not in it ("" for none)
-  };
-  const std::vector<Case> cases = {
-      {{"--fixed", i, at("o.f64")}, "--fixed makes integer audio with a header", "--scale"},
-      {{"--fixed", i, at("o.ogg")}, "which Vorbis does not take", "--scale"},
-      {{"--fixed", "--sample=f32", i, at("o.wav")}, "expected --sample s16 or s24", "--scale"},
-      {{"--fixed", "--scale=5", i, at("o.wav")}, "expected no --scale", "Vorbis"},
-      {{"--sample=s24", i, at("o.f64")}, "--sample needs audio with a header", "--rate"},
-      {{"--rate=48000", i, at("o.f64")}, "--rate needs audio with a header", "--sample"},
-      {{"--sample=s16", i, at("o.ogg")}, "--sample does not apply to Vorbis", "--rate"},
-      // A byte rate past what a WAV header states: refused before anything is written.
-      {{"--rate=2147483647", "--sample=s24", i, at("o.wav")}, "byte rate", ""},
-      {{at("huge.sub"), at("o.wav")}, "byte rate", ""},
-  };
-  for (const Case &k : cases) {
-    SCOPED_TRACE(k.says);
-    std::vector<std::string> args = k.args;
-    args.insert(args.begin(), "render");
-    const std::string err = refused(args);
-    EXPECT_NE(err.find(k.says), std::string::npos) << err;
-    EXPECT_TRUE(k.never.empty() || err.find(k.never) == err.npos) << err;
-    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "huge.sub"}));
-  }
-
-  // Audio of every kind as INPUT, from a file and from a pipe.
+// Audio of every kind as INPUT, from a file and from a pipe: refused,
+// pointing to analyze.
+TEST_F(RenderTest, AudioAsInputIsRefused) {
   const std::string wav_tail(
       "\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
       40);
@@ -680,13 +671,8 @@ TEST_F(RenderTest, SubbandHeadersStateChannelsAndRate) {
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': True, 'shape': (50, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (51, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (100, 2, 16), }"), {}, 2},
-      // Hostile headers (subbands_test has the whole table).
+      // Hostile headers, as render reports them (subbands_test has the whole table).
       {"in.sub", tagged(1, 32, 0, 48000), {}, 2},
-      {"in.sub", tagged(1, 32, 2, 0xFFFFFFFF), {}, 2},
-      {"in.npy", npy("{'descr': '<f8', 'x': \"'fortran_order': False\", 'fortran_order': True, "
-                     "'shape': (50, 2, 32)}"), {}, 2},
-      {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (36028797018963969, 1, 32)}"),
-       {}, 2},
       {"in.npy", npy("{}\n\x1b[2J\xc2\x9b" "31m"), {}, 2},
       {"in.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff", 12) + shape, {}, 2},
   };
