@@ -261,9 +261,11 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
     }
     return d;
   };
-  const auto chunk = [](const std::string &id, const std::string &body, bool big = false) {
-    return id + bytes_of(body.size(), 4, big) + body +
-           (body.size() % 2 ? std::string(1, '\0') : "");
+  // A chunk stating its body's size, or `size`, padded to an even size.
+  const auto chunk = [](const std::string &id, const std::string &body, bool big = false,
+                        int64_t size = -1) {
+    return id + bytes_of(size < 0 ? body.size() : uint64_t(size), 4, big) + body +
+           std::string(body.size() % 2, '\0');
   };
   const auto fmt = [&](int tag, int bytes, bool extensible) {
     return chunk(
@@ -275,11 +277,8 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
                        std::string("\0\0\0\0\x10\0\x80\0\0\xAA\0\x38\x9B\x71", 14)
                  : ""));  // channel mask 3, then the GUID's tail
   };
-  const auto riff = [&](const std::string &chunks, uint32_t size = 0) {
-    return "RIFF" + bytes_of(size ? size : 4 + chunks.size(), 4) + "WAVE" + chunks;
-  };
-  const auto data_of = [&](const std::string &d, uint32_t size) {
-    return "data" + bytes_of(size, 4) + d;
+  const auto riff = [&](const std::string &chunks, int64_t size = -1) {
+    return chunk("RIFF", "WAVE" + chunks, false, size);
   };
   const auto aiff = [&](const std::string &type, int bytes, bool real, bool big) {
     const std::string comm = bytes_of(2, 2, true) + bytes_of(3000, 4, true) +
@@ -292,19 +291,20 @@ TEST_F(AnalyzeTest, EveryHeaderKindGivesTheSameSubbands) {
                      chunk("SSND", std::string(8, '\0') + samples(bytes, real, big), true),
                  true);
   };
-  const std::string s16 = samples(2, false, false), odd = chunk("LIST", "odd");
+  const std::string s16 = samples(2, false, false), odd = chunk("LIST", "odd"),
+                    stream = chunk("data", s16, false, 0xFFFFFFFF);
   const auto rf64 = [&](uint64_t data_size) {  // 0: a ds64 that states no data size either
-    return "RF64" + bytes_of(0xFFFFFFFF, 4) + "WAVE" +
-           chunk("ds64",
-                 bytes_of(0, 8) + bytes_of(data_size, 8) + bytes_of(3000, 8) + bytes_of(0, 4)) +
-           fmt(1, 2, false) + data_of(s16, 0xFFFFFFFF);
+    const std::string ds64 = bytes_of(0, 8) + bytes_of(data_size, 8) + bytes_of(3000, 8) +
+                             bytes_of(0, 4);
+    return chunk("RF64", "WAVE" + chunk("ds64", ds64) + fmt(1, 2, false) + stream, false,
+                 0xFFFFFFFF);
   };
   const std::vector<std::pair<std::string, std::string>> kinds = {
       {"canonical", riff(fmt(1, 2, false) + chunk("data", s16))},
       {"extensible", riff(fmt(1, 2, true) + chunk("data", s16))},
       {"odd chunks", riff(odd + fmt(1, 2, false) + odd + chunk("data", s16) + odd)},
-      {"stream sizes", riff(fmt(1, 2, false) + data_of(s16, 0xFFFFFFFF), 0xFFFFFFFF)},
-      {"zero sizes", riff(fmt(1, 2, false) + data_of(s16, 0), 0)},
+      {"stream sizes", riff(fmt(1, 2, false) + stream, 0xFFFFFFFF)},
+      {"zero sizes", riff(fmt(1, 2, false) + chunk("data", s16, false, 0))},
       {"rf64", rf64(s16.size())},
       {"rf64 stream", rf64(0)},
       {"s24", riff(fmt(1, 3, false) + chunk("data", samples(3, false, false)))},
