@@ -316,18 +316,21 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
       << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
       << std::string(12 + 8 * 64, '\0');
   const std::map<std::vector<std::string>, std::pair<std::string, std::string>> own = {
-      {{"render", "--fixed", i, at("o.f64")}, {"--fixed makes integer audio with a header", "--scale"}},
-      {{"render", "--fixed", i, at("o.ogg")}, {"which Vorbis does not take", "--scale"}},
-      {{"render", "--fixed", "--sample=f32", i, at("o.wav")}, {"expected --sample s16 or s24", "--scale"}},
-      {{"render", "--fixed", "--scale=5", i, at("o.wav")}, {"expected no --scale", "Vorbis"}},
-      {{"render", "--sample=s24", i, at("o.f64")}, {"--sample needs audio with a header", "--rate"}},
-      {{"render", "--rate=48000", i, at("o.f64")}, {"--rate needs audio with a header", "--sample"}},
-      {{"render", "--sample=s16", i, at("o.ogg")}, {"--sample does not apply to Vorbis", "--rate"}},
+      {{"--fixed", i, at("o.f64")}, {"--fixed makes integer audio with a header", "--scale"}},
+      {{"--fixed", i, at("o.ogg")}, {"which Vorbis does not take", "--scale"}},
+      {{"--fixed", "--sample=f32", i, at("o.wav")}, {"expected --sample s16 or s24", "--scale"}},
+      {{"--fixed", "--scale=5", i, at("o.wav")}, {"expected no --scale", "Vorbis"}},
+      {{"--sample=s24", i, at("o.f64")}, {"--sample needs audio with a header", "--rate"}},
+      {{"--rate=48000", i, at("o.f64")}, {"--rate needs audio with a header", "--sample"}},
+      {{"--sample=s16", i, at("o.ogg")}, {"--sample does not apply to Vorbis", "--rate"}},
       // A byte rate past what a WAV header states: refused before anything is written.
-      {{"render", "--rate=2147483647", "--sample=s24", i, at("o.wav")}, {"byte rate", ""}},
-      {{"render", at("huge.sub"), at("o.wav")}, {"byte rate", ""}},
+      {{"--rate=2147483647", "--sample=s24", i, at("o.wav")}, {"byte rate", ""}},
+      {{at("huge.sub"), at("o.wav")}, {"byte rate", ""}},
   };
-  for (const auto &k : own) cases.push_back(k.first);
+  for (const auto &k : own) {
+    cases.push_back(k.first);
+    cases.back().insert(cases.back().begin(), "render");
+  }
   for (const auto &args : cases) {
     std::string line;
     for (const auto &a : args) line += a + " ";
@@ -339,8 +342,8 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
     EXPECT_EQ(r.err.rfind("synthtab: ", 0), 0u) << r.err;
     EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage: ") != r.err.npos)
         << r.err;
-    if (own.count(args)) {
-      const auto &[says, never] = own.at(args);
+    if (const auto mine = own.find({args.begin() + 1, args.end()}); mine != own.end()) {
+      const auto &[says, never] = mine->second;
       EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
       EXPECT_TRUE(never.empty() || r.err.find(never) == r.err.npos) << r.err;
     }

@@ -112,7 +112,9 @@ int main(int argc, char **argv) {
     return RUN_ALL_TESTS();
   }
   const std::string name = argv[2], saved = slurp(argv[6]);
-  const Bank bank = name == "synth" ? Bank::synth : name == "analysis" ? Bank::analysis : Bank::fixed;
+  const Bank bank = name == "synth"      ? Bank::synth
+                    : name == "analysis" ? Bank::analysis
+                                         : Bank::fixed;
   if (synthtab_use_kernel(argv[3]) != 0 || saved.size() != state_size(bank)) return 3;
   make_decode_tables(32768);
   // Eight bytes further on than the allocator puts it: a state at another
