@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,13 @@ else:
     f.close()
 )";
 
+// v as `bytes` bytes, little-endian or, where big is set, big-endian.
+inline std::string bytes_of(uint64_t v, int bytes, bool big = false) {
+  std::string s;
+  for (int i = 0; i < bytes; i++) s += static_cast<char>(v >> (8 * (big ? bytes - 1 - i : i)));
+  return s;
+}
+
 // A file of little-endian float64 samples (raw or subbands without a header).
 inline std::vector<double> read_f64(const std::string &path) {
   const std::string bytes = slurp(path);
@@ -73,24 +81,32 @@ inline bool have_program(const std::string &name) {
   return spawn({"/bin/sh", "-c", "command -v " + name}).status == 0;
 }
 
+// Runs argv, one of the other tools: "" or why not ("SKIP: ..." for flac or
+// Ogg's tools not installed, or for Python's exit 77).
+inline std::string run_other(const std::vector<std::string> &argv, Outcome *o = nullptr) {
+  Outcome r = spawn(argv);
+  if (o) *o = r;
+  if (r.status == -1 && argv[0] != "python3") return "SKIP: no " + argv[0];
+  return r.status == 77 ? r.err : r.status ? argv[0] + ": " + r.err : "";
+}
+
 // PATH read by the other tools: WAV and AIFF through Python, FLAC and Ogg
 // decoded to a WAV in scratch first (flac -d, oggdec).
 inline ToolAudio read_with_tools(const std::string &path, const std::string &scratch) {
   ToolAudio a;
-  std::string magic = slurp(path).substr(0, 4), wav = path;
-  if (magic == "fLaC" || magic == "OggS") {
-    wav = scratch + "/decoded-by-tool.wav";
-    const bool flac = magic == "fLaC";
-    if (!have_program(flac ? "flac" : "oggdec"))
-      return a.error = std::string("SKIP: no ") + (flac ? "flac" : "oggdec"), a;
-    const Outcome o = flac ? spawn({"/bin/sh", "-c", "exec flac -d -s -f -o \"$1\" \"$2\"", "sh", wav, path})
-                           : spawn({"/bin/sh", "-c", "exec oggdec -Q -o \"$1\" \"$2\"", "sh", wav, path});
-    if (o.status != 0) return a.error = (flac ? "flac -d: " : "oggdec: ") + o.err, a;
+  const std::string magic = slurp(path).substr(0, 4);
+  const bool coded = magic == "fLaC" || magic == "OggS";
+  const std::string wav = coded ? scratch + "/decoded-by-tool.wav" : path;
+  if (coded) {
+    a.error = run_other(magic == "fLaC"
+                            ? std::vector<std::string>{"flac", "-d", "-s", "-f", "-o", wav, path}
+                            : std::vector<std::string>{"oggdec", "-Q", "-o", wav, path});
+    if (!a.error.empty()) return a;
   }
-  const Outcome o = spawn({"/bin/sh", "-c", "exec python3 -c \"$1\" read \"$2\"", "sh", kAudioPy, wav});
-  if (wav != path) std::remove(wav.c_str());
-  if (o.status == 77) return a.error = o.err, a;
-  if (o.status != 0) return a.error = "python3: " + o.err, a;
+  Outcome o;
+  a.error = run_other({"python3", "-c", kAudioPy, "read", wav}, &o);
+  if (coded) std::remove(wav.c_str());
+  if (!a.error.empty()) return a;
   const std::size_t nl = o.out.find('\n');
   long frames = 0;
   int big = 0;
@@ -117,27 +133,17 @@ inline std::string write_with_tools(const std::string &path, int channels, long 
   const std::string ext = path.substr(path.rfind('.'));
   const bool aiff = ext == ".aif" || ext == ".aiff", coded = ext == ".flac" || ext == ".ogg";
   std::string bytes;
-  for (int32_t s : v)
-    for (int b = 0; b < width; b++) {
-      const int shift = 8 * (aiff ? width - 1 - b : b);
-      bytes += static_cast<char>(width == 1 && !aiff ? (s + 128) : (s >> shift));
-    }
-  const std::string raw = scratch + "/samples-for-tool.raw";
-  std::FILE *f = std::fopen(raw.c_str(), "wb");
-  std::fwrite(bytes.data(), 1, bytes.size(), f);
-  std::fclose(f);
-  const std::string made = coded ? scratch + "/made-by-python.wav" : path;
-  Outcome o = spawn({"/bin/sh", "-c", "exec python3 -c \"$1\" write \"$2\" \"$3\" \"$4\" \"$5\" \"$6\"",
-                     "sh", kAudioPy, made, std::to_string(channels), std::to_string(rate),
-                     std::to_string(width), raw});
-  if (o.status == 77) return o.err;
-  if (o.status != 0) return "python3: " + o.err;
-  if (!coded) return "";
-  const bool flac = ext == ".flac";
-  if (!have_program(flac ? "flac" : "oggenc")) return std::string("SKIP: no ") + (flac ? "flac" : "oggenc");
-  o = flac ? spawn({"/bin/sh", "-c", "exec flac -s -f -5 -o \"$1\" \"$2\"", "sh", path, made})
-           : spawn({"/bin/sh", "-c", "exec oggenc -Q -q 6 -o \"$1\" \"$2\"", "sh", path, made});
-  return o.status == 0 ? "" : (flac ? "flac: " : "oggenc: ") + o.err;
+  for (int32_t s : v) bytes += bytes_of(width == 1 && !aiff ? s + 128 : s, width, aiff);
+  const std::string raw = scratch + "/samples-for-tool.raw",
+                    made = coded ? scratch + "/made-by-python.wav" : path;
+  std::ofstream(raw, std::ios::binary) << bytes;
+  const std::string why =
+      run_other({"python3", "-c", kAudioPy, "write", made, std::to_string(channels),
+                 std::to_string(rate), std::to_string(width), raw});
+  if (!why.empty() || !coded) return why;
+  return run_other(ext == ".flac"
+                       ? std::vector<std::string>{"flac", "-s", "-f", "-5", "-o", path, made}
+                       : std::vector<std::string>{"oggenc", "-Q", "-q", "6", "-o", path, made});
 }
 
 // Whether the tool at cli was built with format ("flac", "ogg"; any other is

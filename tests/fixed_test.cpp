@@ -123,7 +123,8 @@ INSTANTIATE_TEST_SUITE_P(Fixed, Accurate, ::testing::ValuesIn(signals()),
 // Real recordings (alsa-utils; CI installs them) through the analysis
 // filterbank, quantised to the subband format, back through every path.
 TEST(FixedRecording, AnalysedAndQuantised) {
-  const ToolAudio info = read_with_tools("/usr/share/sounds/alsa/Front_Center.wav", "/nonexistent");
+  const ToolAudio info = read_with_tools("/usr/share/sounds/alsa/Front_Center.wav",
+                                         ::testing::TempDir());
   if (!info.error.empty()) GTEST_SKIP() << "no alsa-utils recording: " << info.error;
   const std::vector<double> &x = info.x;
   synthtab_analysis an;

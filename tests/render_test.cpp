@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <random>
 #include <set>
@@ -113,6 +114,13 @@ class RenderTest : public ::testing::Test {
   }
   std::string at(const std::string &name) const { return (dir_ / name).string(); }
   static bool built(const std::string &format) { return tool_has(SYNTHTAB_CLI, format); }
+  // A refusal: exit 2 and one line on stderr, which it returns.
+  static std::string refused(const Outcome &r) {
+    EXPECT_EQ(r.status, 2);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    return r.err;
+  }
+  std::string refused(std::vector<std::string> args) { return refused(tool(std::move(args))); }
   std::string fifo(const std::string &name) const {
     EXPECT_EQ(mkfifo(at(name).c_str(), 0600), 0);
     return at(name);
@@ -277,7 +285,7 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   fs::create_directory(dir_ / "sub");
   fs::create_symlink("in.sub", dir_ / "link");
   const std::string i = in.string(), o = out.string();
-  const std::vector<std::vector<std::string>> cases = {
+  std::vector<std::vector<std::string>> cases = {
       {"render", at("odd.sub"), o},         // not whole blocks
       {"render", "--channels", "2", i, o},  // not whole stereo blocks
       {"render", "--format", "wav", at("odd.sub"), o},
@@ -303,6 +311,26 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
       {"render"},
       {"render", i, o, o},
   };
+  // Mistakes with a line of their own: what it says, and what it must not name.
+  std::ofstream(dir_ / "huge.sub", std::ios::binary)  // 2147483647 Hz
+      << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
+      << std::string(12 + 8 * 64, '\0');
+  const std::map<std::vector<std::string>, std::pair<std::string, std::string>> own = {
+      {{"--fixed", i, at("o.f64")}, {"--fixed makes integer audio with a header", "--scale"}},
+      {{"--fixed", i, at("o.ogg")}, {"which Vorbis does not take", "--scale"}},
+      {{"--fixed", "--sample=f32", i, at("o.wav")}, {"expected --sample s16 or s24", "--scale"}},
+      {{"--fixed", "--scale=5", i, at("o.wav")}, {"expected no --scale", "Vorbis"}},
+      {{"--sample=s24", i, at("o.f64")}, {"--sample needs audio with a header", "--rate"}},
+      {{"--rate=48000", i, at("o.f64")}, {"--rate needs audio with a header", "--sample"}},
+      {{"--sample=s16", i, at("o.ogg")}, {"--sample does not apply to Vorbis", "--rate"}},
+      // A byte rate past what a WAV header states: refused before anything is written.
+      {{"--rate=2147483647", "--sample=s24", i, at("o.wav")}, {"byte rate", ""}},
+      {{at("huge.sub"), at("o.wav")}, {"byte rate", ""}},
+  };
+  for (const auto &k : own) {
+    cases.push_back(k.first);
+    cases.back().insert(cases.back().begin(), "render");
+  }
   for (const auto &args : cases) {
     std::string line;
     for (const auto &a : args) line += a + " ";
@@ -314,7 +342,12 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
     EXPECT_EQ(r.err.rfind("synthtab: ", 0), 0u) << r.err;
     EXPECT_TRUE(r.err.find(": expected") != r.err.npos || r.err.find(": usage: ") != r.err.npos)
         << r.err;
-    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub", "link"}));
+    if (const auto mine = own.find({args.begin() + 1, args.end()}); mine != own.end()) {
+      const auto &[says, never] = mine->second;
+      EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+      EXPECT_TRUE(never.empty() || r.err.find(never) == r.err.npos) << r.err;
+    }
+    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "odd.sub", "sub", "link", "huge.sub"}));
     EXPECT_TRUE(fs::is_empty(dir_ / "sub"));
     EXPECT_TRUE(slurp(in) == input);
   }
@@ -325,83 +358,24 @@ TEST_F(RenderTest, BadInputExits2WithOneLineAndLeavesNoFile) {
   EXPECT_EQ(slurp(out), "keep");
 }
 
-// Each mistake of the command line gets a line of its own that names it, and
-// only it; audio as INPUT is refused whatever its kind, pointing to analyze.
-TEST_F(RenderTest, EachMistakeHasItsOwnLine) {
-  subbands("in.sub", 3, 1, 1.0, 1);
-  std::ofstream(dir_ / "huge.sub", std::ios::binary)
-      << std::string("SYNTHSUB\x01\x00\x20\x00\x02\x00\x00\x00\xFF\xFF\xFF\x7F", 20)
-      << std::string(12 + 8 * 64, '\0');
-  const std::string i = at("in.sub");
-  struct Case {
-    std::vector<std::string> args;
-    std::string says, never;  // in the line; not in it ("" for none)
-  };
-  const std::vector<Case> cases = {
-      {{"--fixed", i, at("o.f64")}, "--fixed makes integer audio with a header", "--scale"},
-      {{"--fixed", i, at("o.ogg")}, "which Vorbis does not take", "--scale"},
-      {{"--fixed", "--sample=f32", i, at("o.wav")}, "expected --sample s16 or s24", "--scale"},
-      {{"--fixed", "--scale=5", i, at("o.wav")}, "expected no --scale", "Vorbis"},
-      {{"--sample=s24", i, at("o.f64")}, "--sample needs audio with a header", "--rate"},
-      {{"--rate=48000", i, at("o.f64")}, "--rate needs audio with a header", "--sample"},
-      {{"--sample=s16", i, at("o.ogg")}, "--sample does not apply to Vorbis", "--rate"},
-      // A byte rate past what a WAV header states: refused before anything is written.
-      {{"--rate=2147483647", "--sample=s24", i, at("o.wav")}, "byte rate", ""},
-      {{at("huge.sub"), at("o.wav")}, "byte rate", ""},
-  };
-  for (const Case &k : cases) {
-    SCOPED_TRACE(k.says);
-    std::vector<std::string> args = k.args;
-    args.insert(args.begin(), "render");
-    const Outcome r = tool(args);
-    EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-    EXPECT_NE(r.err.find(k.says), std::string::npos) << r.err;
-    if (!k.never.empty()) {
-      EXPECT_EQ(r.err.find(k.never), std::string::npos) << r.err;
-    }
-    EXPECT_EQ(files(), (std::set<std::string>{"in.sub", "huge.sub"}));
-  }
-
-  // Audio of every kind as INPUT, from a file and from a pipe.
-  const auto wav_head = [](const char *riff) {
-    return std::string(riff) + std::string("\x24\x00\x00\x00WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0"
-                                           "\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0", 40);
-  };
+// Audio of every kind as INPUT, from a file and from a pipe: refused,
+// pointing to analyze.
+TEST_F(RenderTest, AudioAsInputIsRefused) {
+  const std::string wav_tail(
+      "\x24\0\0\0WAVEfmt \x10\0\0\0\x01\0\x01\0\x44\xAC\0\0\x88\x58\x01\0\x02\0\x10\0data\0\0\0\0",
+      40);
   for (const std::string &audio :
-       {wav_head("RIFF"), wav_head("RF64"), std::string("FORM\0\0\0\x20" "AIFFCOMM", 16),
+       {"RIFF" + wav_tail, "RF64" + wav_tail, std::string("FORM\0\0\0 AIFFCOMM", 16),
         std::string("fLaC\0\0\0\x22", 8), std::string("OggS\0\x02", 6)}) {
     SCOPED_TRACE(audio.substr(0, 4));
     std::ofstream(dir_ / "audio", std::ios::binary) << audio << std::string(8 * 32 * 64, '\0');
     for (const bool pipe : {false, true}) {
-      const Outcome r = pipe ? spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" render - \"$3\"", "sh",
-                                      SYNTHTAB_CLI, at("audio"), at("o.wav")})
-                             : tool({"render", at("audio"), at("o.wav")});
-      EXPECT_EQ(r.status, 2);
-      EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-      EXPECT_NE(r.err.find("is audio, not subbands"), std::string::npos) << r.err;
-      EXPECT_NE(r.err.find("analyze"), std::string::npos) << r.err;
+      const std::string err = pipe ? refused(piped(at("audio"), cmd({"render", "-", at("o.wav")})))
+                                   : refused({"render", at("audio"), at("o.wav")});
+      EXPECT_NE(err.find("is audio, not subbands"), std::string::npos) << err;
+      EXPECT_NE(err.find("analyze"), std::string::npos) << err;
       EXPECT_FALSE(fs::exists(dir_ / "o.wav"));
     }
-  }
-}
-
-// FLAC as written to a file (STREAMINFO's count and MD5 sum filled in) and to
-// a pipe (neither) passes flac's own test.
-TEST_F(RenderTest, FlacPassesFlacsTest) {
-  if (!built("flac")) GTEST_SKIP() << "a build without FLAC";
-  if (!have_program("flac")) GTEST_SKIP() << "no flac";
-  subbands("in.sub", 500, 2, 0.05, 21);
-  ASSERT_EQ(tool({"render", "--channels=2", "--sample=s24", at("in.sub"), at("file.flac")}).status, 0);
-  const Outcome r = spawn({"/bin/sh", "-c", "cat \"$2\" | \"$1\" render --channels=2 --format=flac - - > \"$3\"",
-                           "sh", SYNTHTAB_CLI, at("in.sub"), at("pipe.flac")});
-  ASSERT_EQ(r.status, 0) << r.err;
-  const std::string file = slurp(dir_ / "file.flac");
-  ASSERT_GT(file.size(), 42u);
-  EXPECT_NE(file.substr(26, 16), std::string(16, '\0'));  // an MD5 sum
-  for (const char *name : {"file.flac", "pipe.flac"}) {
-    const Outcome t = spawn({"/bin/sh", "-c", "exec flac -t -s \"$1\"", "sh", at(name)});
-    EXPECT_EQ(t.status, 0) << name << ": " << t.err;
   }
 }
 
@@ -461,6 +435,14 @@ TEST_F(RenderTest, OutputKinds) {
     EXPECT_EQ(tool(args, to_pipe.c_str(), from_pipe.c_str()).status, 0);
     EXPECT_EQ(drain.join().size(), want.size());
     EXPECT_TRUE(drain.join().substr(f64 ? 0 : 8192) == want.substr(f64 ? 0 : 8192));
+    if (std::string(format) == "flac") {  // both pass flac's own test; the file has its MD5 sum
+      EXPECT_NE(want.substr(26, 16), std::string(16, '\0'));
+      std::ofstream(at("stream"), std::ios::binary) << drain.join();
+      for (const char *name : {"file", "stream"})
+        EXPECT_TRUE(!have_program("flac") || spawn({"flac", "-t", "-s", at(name)}).status == 0)
+            << name;
+      fs::remove(at("stream"));
+    }
     for (const std::string &p : {pipe, from_pipe, to_pipe}) fs::remove(p);
   }
 
@@ -692,13 +674,8 @@ TEST_F(RenderTest, SubbandHeadersStateChannelsAndRate) {
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': True, 'shape': (50, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (51, 2, 32), }"), {}, 2},
       {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (100, 2, 16), }"), {}, 2},
-      // Hostile headers (subbands_test has the whole table).
+      // Hostile headers, as render reports them (subbands_test has the whole table).
       {"in.sub", tagged(1, 32, 0, 48000), {}, 2},
-      {"in.sub", tagged(1, 32, 2, 0xFFFFFFFF), {}, 2},
-      {"in.npy", npy("{'descr': '<f8', 'x': \"'fortran_order': False\", 'fortran_order': True, "
-                     "'shape': (50, 2, 32)}"), {}, 2},
-      {"in.npy", npy("{'descr': '<f8', 'fortran_order': False, 'shape': (36028797018963969, 1, 32)}"),
-       {}, 2},
       {"in.npy", npy("{}\n\x1b[2J\xc2\x9b" "31m"), {}, 2},
       {"in.npy", std::string("\x93NUMPY\x02\x00\xff\xff\xff\xff", 12) + shape, {}, 2},
   };
@@ -809,14 +786,12 @@ TEST_F(RenderTest, VerifyPassesAndRejectsBadBlocks) {
 // temporary name exists even for a moment); over an existing one the
 // temporary is renamed by the very next system call.
 TEST_F(RenderTest, ReplacementNamesOnlyOutputOrRenamesAtOnce) {
-  if (spawn({"/bin/sh", "-c", "command -v strace"}).status != 0) GTEST_SKIP() << "no strace";
+  if (!have_program("strace")) GTEST_SKIP() << "no strace";
   subbands("in.sub", 40, 1, 0.02, 16);
   for (const bool exists : {false, true}) {
     if (exists) std::ofstream(dir_ / "out.wav") << "keep";
-    const Outcome r = spawn({"/bin/sh", "-c",
-                             "ASAN_OPTIONS=detect_leaks=0 strace -s 4096 -o '" + at("trace") +
-                                 "' '" + SYNTHTAB_CLI + "' render '" + at("in.sub") + "' '" +
-                                 at("out.wav") + "'"});
+    const Outcome r = spawn({"env", "ASAN_OPTIONS=detect_leaks=0", "strace", "-s", "4096", "-o",
+                             at("trace"), SYNTHTAB_CLI, "render", at("in.sub"), at("out.wav")});
     ASSERT_EQ(r.status, 0) << r.err;
     std::vector<std::string> calls;
     std::ifstream trace(dir_ / "trace");
@@ -826,11 +801,8 @@ TEST_F(RenderTest, ReplacementNamesOnlyOutputOrRenamesAtOnce) {
     });
     ASSERT_TRUE(link != calls.rend() && link != calls.rbegin());
     EXPECT_NE(link->find(exists ? "/.synthtab-" : "/out.wav\""), std::string::npos) << *link;
-    if (exists) {
-      EXPECT_EQ(link[-1].rfind("rename(", 0), 0u) << link[-1];
-    } else {
-      for (const std::string &c : calls) EXPECT_EQ(c.find(".synthtab-"), std::string::npos) << c;
-    }
+    EXPECT_TRUE(!exists || link[-1].rfind("rename(", 0) == 0) << link[-1];
+    for (const std::string &c : calls) EXPECT_TRUE(exists || c.find(".synthtab-") == c.npos) << c;
     fs::remove(dir_ / "out.wav");
   }
 }

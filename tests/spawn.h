@@ -40,8 +40,9 @@ struct Running {
   std::FILE *out, *err;
 };
 
-// argv[0] is the program's path. stdout goes to a temporary file, or to stdout_path,
-// and stdin comes from stdin_path when given (either may be a FIFO).
+// argv[0] is the program's path, or a name looked up in PATH. stdout goes to a
+// temporary file, or to stdout_path, and stdin comes from stdin_path when
+// given (either may be a FIFO).
 inline Running start(const std::vector<std::string> &argv, const char *stdout_path = nullptr,
                      const char *stdin_path = nullptr) {
   Running p{-1, std::tmpfile(), std::tmpfile()};
@@ -65,7 +66,7 @@ inline Running start(const std::vector<std::string> &argv, const char *stdout_pa
     sigaddset(&dfl, sig);
   posix_spawnattr_setsigdefault(&attr, &dfl);
   posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSIGDEF);
-  if (posix_spawn(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;
+  if (posix_spawnp(&p.pid, args[0], &fa, &attr, args.data(), environ) != 0) p.pid = -1;
   posix_spawnattr_destroy(&attr);
   posix_spawn_file_actions_destroy(&fa);
   return p;
@@ -84,4 +85,10 @@ inline Outcome finish(Running p) {
 inline Outcome spawn(const std::vector<std::string> &argv, const char *stdout_path = nullptr,
                      const char *stdin_path = nullptr) {
   return finish(start(argv, stdout_path, stdin_path));
+}
+
+// argv with its stdin a pipe that cat fills from path: input never seekable.
+inline Outcome piped(const std::string &path, std::vector<std::string> argv) {
+  argv.insert(argv.begin(), {"/bin/sh", "-c", "cat \"$0\" | \"$@\"", path});
+  return spawn(argv);
 }

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "args.h"
-#include "spawn.h"
+#include "audio_tools.h"
 #include "subbands.h"
 
 namespace {
@@ -22,23 +22,18 @@ namespace fs = std::filesystem;
 using namespace synthtab::cli;
 using namespace std::string_literals;
 
-std::string le(uint64_t v, int bytes) {
-  std::string s;
-  for (int i = 0; i < bytes; i++) s += static_cast<char>(v >> (8 * i));
-  return s;
-}
 // A .npy header around dict as given, stating its length or len.
 std::string npy(const std::string &dict, int major = 1, int minor = 0, int64_t len = -1) {
   return "\x93NUMPY" + std::string{char(major), char(minor)} +
-         le(len >= 0 ? uint64_t(len) : dict.size(), major == 1 ? 2 : 4) + dict;
+         bytes_of(len >= 0 ? uint64_t(len) : dict.size(), major == 1 ? 2 : 4) + dict;
 }
 std::string dict(const std::string &shape, const std::string &descr = "'<f8'",
                  const std::string &fortran = "False") {
   return "{'descr': " + descr + ", 'fortran_order': " + fortran + ", 'shape': " + shape + ", }";
 }
 std::string tagged(uint64_t version, uint64_t size, uint64_t channels, uint64_t rate) {
-  return "SYNTHSUB" + le(version, 2) + le(size, 2) + le(channels, 4) + le(rate, 4) +
-         std::string(size > 20 ? size - 20 : 0, '\0');
+  return "SYNTHSUB" + bytes_of(version, 2) + bytes_of(size, 2) + bytes_of(channels, 4) +
+         bytes_of(rate, 4) + std::string(size > 20 ? size - 20 : 0, '\0');
 }
 
 // "ok CHANNELS BLOCKS" (.npy), "ok CHANNELS RATE" or "ok raw", or the refusal.
@@ -227,13 +222,10 @@ for i in range(int(sys.argv[2])):
   except Exception:
     print('no')
 )";
-  Outcome r;
-  for (const char *python : {"python3", "/usr/bin/python3"}) {
-    const std::string py(python);
-    r = spawn({"/bin/sh", "-c", py + " -c 'import numpy' 2>/dev/null && exec " + py + " '" + dir +
-                                    "/judge.py' '" + dir + "' " + std::to_string(headers.size())});
-    if (r.status == 0) break;
-  }
+  const Outcome r = spawn({"/bin/sh", "-c",  // the first Python that has NumPy
+                           "for p in python3 /usr/bin/python3; do $p -c 'import numpy' && exec $p "
+                           "\"$0/judge.py\" \"$0\" $1; done; exit 1",
+                           dir, std::to_string(headers.size())});
   fs::remove_all(dir);
   if (r.status != 0) GTEST_SKIP() << "no NumPy to compare with";
   std::istringstream numpy(r.out);

@@ -32,14 +32,11 @@ if("${SYNTHTAB_KERNELS}" MATCHES "avx2" AND CMAKE_OBJDUMP)
                    -P ${CMAKE_CURRENT_SOURCE_DIR}/kernel_isa.cmake)
 endif()
 
-# States as bytes: saved and continued in another process, and garbage.
-add_executable(state_child state_child.cpp)
-target_link_libraries(state_child PRIVATE synthtab::synthtab)
-synthtab_strict(state_child)
+# States as bytes: saved and continued in another process (the test itself,
+# which has a main of its own for that), and garbage.
 synthtab_gtest(state_test state_test.cpp)
 target_link_libraries(state_test PRIVATE synthtab::synthtab)
 # The child's command line, '|'-separated: under the cross build's emulator
 # where there is one.
-string(JOIN "|" _child ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:state_child>")
+string(JOIN "|" _child ${CMAKE_CROSSCOMPILING_EMULATOR} "$<TARGET_FILE:state_test>")
 target_compile_definitions(state_test PRIVATE SYNTHTAB_STATE_CHILD="${_child}")
-add_dependencies(state_test state_child)
