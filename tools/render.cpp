@@ -5,10 +5,15 @@
 #include <synthtab/synth.h>
 
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <exception>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "args.h"
@@ -161,6 +166,68 @@ std::unique_ptr<T[]> scratch(std::size_t n) {
   return std::unique_ptr<T[]>(new T[n]);
 }
 
+
+// Writes each slab on a second thread while the next one is computed, so that
+// the copy into the page cache and the filterbank share the two cores. One
+// write is in flight at a time; one that failed is rethrown by the next call.
+class Behind {
+ public:
+  explicit Behind(Output &out) : out_(out), thread_([this] { run(); }) {}
+  ~Behind() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+  Behind(const Behind &) = delete;
+  Behind &operator=(const Behind &) = delete;
+
+  // Waits for the write before, then starts this one: p must stay valid until
+  // the next call.
+  void write(const void *p, std::size_t n) {
+    std::unique_lock<std::mutex> lock(idle(mutex_));
+    p_ = p, n_ = n, busy_ = true;
+    lock.unlock();
+    cv_.notify_all();
+  }
+  void drain() { idle(mutex_); }
+
+ private:
+  std::unique_lock<std::mutex> idle(std::mutex &m) {
+    std::unique_lock<std::mutex> lock(m);
+    cv_.wait(lock, [this] { return !busy_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    return lock;
+  }
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      cv_.wait(lock, [this] { return busy_ || done_; });
+      if (!busy_) return;
+      lock.unlock();
+      try {
+        out_.write(p_, n_);
+      } catch (...) {
+        error_ = std::current_exception();
+      }
+      lock.lock();
+      busy_ = false;
+      cv_.notify_all();
+    }
+  }
+
+  Output &out_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  const void *p_ = nullptr;
+  std::size_t n_ = 0;
+  bool busy_ = false, done_ = false;
+  std::exception_ptr error_;
+  std::thread thread_;  // last: starts once the rest is set
+};
+
 }  // namespace
 
 int run_render(const Args &args) {
@@ -245,7 +312,9 @@ int run_render(const Args &args) {
   const bool f64 = sink.format == kF64, s16 = !f64 && sink.sample == Sample::kS16,
              s24 = !f64 && sink.sample == Sample::kS24, f32 = !f64 && sink.sample == Sample::kF32;
   auto sub = scratch<double>(kBlocks * per);
-  auto pcm = scratch<double>(f64 || (s24 && !sink.fixed) ? kBlocks * per : 0);
+  // f64 output alternates between two halves, one being written while the
+  // other is filled.
+  auto pcm2 = scratch<double>(f64 ? 2 * kBlocks * per : (s24 && !sink.fixed) ? kBlocks * per : 0);
   auto v16 = scratch<int16_t>(s16 ? kBlocks * per : 0);
   auto v24 = scratch<int32_t>(s24 ? kBlocks * per : 0);
   auto v32 = scratch<float>(f32 ? kBlocks * per : 0);
@@ -257,7 +326,9 @@ int run_render(const Args &args) {
   synthtab_fixed_init(&fbank[1]);
   uint64_t total = 0;
   std::size_t clipped = 0, saturated = 0;
-  for (;;) {
+  std::unique_ptr<Behind> behind(f64 ? new Behind(out) : nullptr);
+  for (std::size_t slab = 0;; slab++) {
+    double *pcm = pcm2.get() + (f64 ? slab % 2 * kBlocks * per : 0);
     const unsigned char *bytes;
     const std::size_t got = in.next(bytes, kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
@@ -284,10 +355,10 @@ int run_render(const Args &args) {
           synthtab_synth_f64(&bank[c], x, &pcm[at], channels);
       }
     if (f64) {
-      little_endian(pcm.get(), n);
-      out.write(pcm.get(), 8 * n);
+      little_endian(pcm, n);
+      behind->write(pcm, 8 * n);
     } else {
-      if (s24 && !sink.fixed) clipped += to_pcm24(pcm.get(), n, v24.get());
+      if (s24 && !sink.fixed) clipped += to_pcm24(pcm, n, v24.get());
       const void *v = s16 ? static_cast<const void *>(v16.get())
                     : s24 ? static_cast<const void *>(v24.get())
                           : static_cast<const void *>(v32.get());
@@ -305,6 +376,7 @@ int run_render(const Args &args) {
   if (stated >= 0 && total != uint64_t(stated))
     throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
                      std::to_string(stated) + " bytes its header states: expected whole input");
+  if (behind) behind->drain();
   if (writer) writer->finish();
   out.commit();
   if (saturated)
