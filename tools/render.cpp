@@ -167,11 +167,14 @@ std::unique_ptr<T[]> scratch(std::size_t n) {
 }
 
 
-// Writes each slab on a second thread while the next one is computed, so that
-// the copy into the page cache and the filterbank share the two cores. One
-// write is in flight at a time; one that failed is rethrown by the next call.
+// Writes slabs on a second thread while the next ones are computed, so that
+// the copy into the page cache and the filterbank share the two cores. Up to
+// kDepth writes wait in order, which rides out the scheduler's hiccups; one
+// that failed is rethrown by the next call.
 class Behind {
  public:
+  static constexpr std::size_t kDepth = 4;  // slabs in flight, at most
+
   explicit Behind(Output &out) : out_(out), thread_([this] { run(); }) {}
   ~Behind() {
     {
@@ -184,46 +187,54 @@ class Behind {
   Behind(const Behind &) = delete;
   Behind &operator=(const Behind &) = delete;
 
-  // Waits for the write before, then starts this one: p must stay valid until
-  // the next call.
+  // Queues n bytes at p, waiting while kDepth are queued: p must stay valid
+  // until kDepth more calls have returned, or drain() has.
   void write(const void *p, std::size_t n) {
-    std::unique_lock<std::mutex> lock(idle(mutex_));
-    p_ = p, n_ = n, busy_ = true;
+    std::unique_lock<std::mutex> lock = wait_until(kDepth - 1);
+    queue_[(head_ + queued_++) % kDepth] = {p, n};
     lock.unlock();
     cv_.notify_all();
   }
-  void drain() { idle(mutex_); }
+  void drain() { wait_until(0); }
 
  private:
-  std::unique_lock<std::mutex> idle(std::mutex &m) {
-    std::unique_lock<std::mutex> lock(m);
-    cv_.wait(lock, [this] { return !busy_; });
-    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  std::unique_lock<std::mutex> wait_until(std::size_t most) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    cv_.wait(lock, [&] { return queued_ <= most || error_; });
+    if (error_) std::rethrow_exception(error_);
     return lock;
   }
   void run() {
     std::unique_lock<std::mutex> lock(mutex_);
     for (;;) {
-      cv_.wait(lock, [this] { return busy_ || done_; });
-      if (!busy_) return;
+      cv_.wait(lock, [this] { return queued_ || done_; });
+      if (!queued_) return;
+      const Slab slab = queue_[head_];
       lock.unlock();
       try {
-        out_.write(p_, n_);
+        out_.write(slab.p, slab.n);
       } catch (...) {
+        lock.lock();
         error_ = std::current_exception();
+        cv_.notify_all();
+        return;  // nothing after a failed write
       }
       lock.lock();
-      busy_ = false;
+      head_ = (head_ + 1) % kDepth, queued_--;
       cv_.notify_all();
     }
   }
 
+  struct Slab {
+    const void *p;
+    std::size_t n;
+  };
   Output &out_;
   std::mutex mutex_;
   std::condition_variable cv_;
-  const void *p_ = nullptr;
-  std::size_t n_ = 0;
-  bool busy_ = false, done_ = false;
+  Slab queue_[kDepth] = {};
+  std::size_t head_ = 0, queued_ = 0;
+  bool done_ = false;
   std::exception_ptr error_;
   std::thread thread_;  // last: starts once the rest is set
 };
@@ -312,9 +323,10 @@ int run_render(const Args &args) {
   const bool f64 = sink.format == kF64, s16 = !f64 && sink.sample == Sample::kS16,
              s24 = !f64 && sink.sample == Sample::kS24, f32 = !f64 && sink.sample == Sample::kF32;
   auto sub = scratch<double>(kBlocks * per);
-  // f64 output alternates between two halves, one being written while the
-  // other is filled.
-  auto pcm2 = scratch<double>(f64 ? 2 * kBlocks * per : (s24 && !sink.fixed) ? kBlocks * per : 0);
+  // f64 output takes its slabs in turn from a ring one longer than the writer's
+  // queue: the one being filled is never one being written.
+  constexpr std::size_t kRing = Behind::kDepth + 1;
+  auto pcms = scratch<double>(f64 ? kRing * kBlocks * per : (s24 && !sink.fixed) ? kBlocks * per : 0);
   auto v16 = scratch<int16_t>(s16 ? kBlocks * per : 0);
   auto v24 = scratch<int32_t>(s24 ? kBlocks * per : 0);
   auto v32 = scratch<float>(f32 ? kBlocks * per : 0);
@@ -328,7 +340,7 @@ int run_render(const Args &args) {
   std::size_t clipped = 0, saturated = 0;
   std::unique_ptr<Behind> behind(f64 ? new Behind(out) : nullptr);
   for (std::size_t slab = 0;; slab++) {
-    double *pcm = pcm2.get() + (f64 ? slab % 2 * kBlocks * per : 0);
+    double *pcm = pcms.get() + (f64 ? slab % kRing * kBlocks * per : 0);
     const unsigned char *bytes;
     const std::size_t got = in.next(bytes, kBlocks * block), blocks = got / block;
     const std::size_t n = blocks * per;
