@@ -72,10 +72,12 @@ class Input {
   void unread(std::size_t n);
   // A UsageError if a regular file's size changed since it was opened.
   void check_kept() const;
+  // The UsageError for a regular file that ended after `now` of the bytes it
+  // held when opened.
+  [[noreturn]] void shrunk(uint64_t now) const;
 
  private:
   std::size_t fill(unsigned char *p, std::size_t n);  // read(2) until n or the end
-  [[noreturn]] void shrunk(uint64_t now) const;
 
   std::string name_;
   int fd_ = 0;

@@ -381,10 +381,7 @@ int run_render(const Args &args) {
       break;
     }
   }
-  if (body >= 0 && total < uint64_t(body))
-    throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
-                     std::to_string(body) +
-                     " bytes it held at the start: expected an INPUT that stays as it is");
+  if (body >= 0 && total < uint64_t(body)) in.shrunk(in.position());
   if (stated >= 0 && total != uint64_t(stated))
     throw UsageError(quote(input) + " ended after " + std::to_string(total) + " of the " +
                      std::to_string(stated) + " bytes its header states: expected whole input");
