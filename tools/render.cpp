@@ -166,7 +166,6 @@ std::unique_ptr<T[]> scratch(std::size_t n) {
   return std::unique_ptr<T[]>(new T[n]);
 }
 
-
 // Writes slabs on a second thread while the next ones are computed, so that
 // the copy into the page cache and the filterbank share the two cores. Up to
 // kDepth writes wait in order, which rides out the scheduler's hiccups; one
